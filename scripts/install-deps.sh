@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a job needs, only those that are missing.
+#   scripts/install-deps.sh build|test|ci
+set -euo pipefail
+
+build=(cmake ninja-build g++ pkg-config)
+test=("${build[@]}" libgtest-dev binutils srecord)
+ci=("${test[@]}" clang libclang-rt-14-dev)
+
+case "${1:-}" in
+    build) wanted=("${build[@]}") ;;
+    test) wanted=("${test[@]}") ;;
+    ci) wanted=("${ci[@]}") ;;
+    *) echo "usage: $0 build|test|ci" >&2; exit 2 ;;
+esac
+
+missing=()
+for pkg in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed' || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Missing packages: ${missing[*]} (run as root or install sudo)" >&2; exit 1; }
+    sudo=(sudo)
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
