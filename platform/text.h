@@ -1,0 +1,16 @@
+// Wide text to and from the locale's 8-bit encoding (the program's code page).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// At most `maxBytes` bytes, never cutting a character in two; characters the
+// encoding cannot express become '?'. Stops at an embedded NUL.
+std::string Narrow(std::wstring_view text, size_t maxBytes = std::string::npos);
+// Bytes that are not valid in the encoding become '?'. Stops at an embedded NUL.
+std::wstring Widen(std::string_view text);
+
+} // namespace platform

@@ -1,0 +1,156 @@
+// Reply matching and parsing rules, against a scripted far end.
+#include "loader/serial/receiver_query.h"
+#include "tests/support/device_folder.h"
+#include "tests/support/log_recorder.h"
+#include "tests/support/pty_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace velmor {
+namespace {
+
+class ReceiverReply : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_port = SerialOpen(L"GPS1:", 4800);
+        ASSERT_NE(m_port, kInvalidPort);
+        SetPflFlag(false);
+    }
+    void TearDown() override
+    {
+        SerialClose(m_port);
+        SetPflFlag(false);
+    }
+
+    std::string Wait(const std::string& bytes, const char* prefix, bool strict)
+    {
+        m_peer.Write(bytes);
+        const char* line = WaitReply(m_port, prefix, strict);
+        return line ? line : "<none>";
+    }
+
+    test::DeviceFolder m_folder;
+    test::PtyPeer m_peer {m_folder.Path(), "gps1"};
+    test::LogRecorder m_log;
+    PortHandle m_port = kInvalidPort;
+};
+
+TEST_F(ReceiverReply, LineMatching)
+{
+    struct Case {
+        const char* legend;
+        std::string bytes;
+        const char* prefix;
+        bool strict;
+        std::string expected;
+    } cases[] = {
+        {"noise before the line", "\x91zz$PKVRR,PRT,4800*1A\r\n", "$PKVRR", false, "$PKVRR,PRT,4800*1A\r\n"},
+        {"LF ends the line", "$PKVRR,X\n", "$PKVRR", false, "$PKVRR,X\n"},
+        {"CR and any byte end the line", "$PKVRR,X\rZ-rest", "$PKVRR", false, "$PKVRR,X\rZ"},
+        {"a broken prefix restarts the match", "$PKVRQ,PRT\r\n$PKVRR,1\r\n", "$PKVRR", false, "$PKVRR,1\r\n"},
+        // The byte that breaks a match is dropped, not tried as the first prefix byte.
+        {"the breaking byte is dropped", "$$PKVRR,1\r\n", "$PKVRR", false, "<none>"},
+        {"strict: the first wrong byte ends the wait", "xA:PFL\r\n", "A:", true, "<none>"},
+        {"strict: a match", "A:PFL\r\n", "A:", true, "A:PFL\r\n"},
+        {"silence", "", "$PKVRR", false, "<none>"},
+        {"a CR before the prefix is complete is not an end", "$PK\r\nVRR", "$PKVRR", false, "<none>"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Wait(c.bytes, c.prefix, c.strict), c.expected) << c.legend;
+        m_peer.ReadAll();
+        SerialPurge(m_port);
+    }
+}
+
+TEST_F(ReceiverReply, StrictMismatchLeavesTheRestUnread)
+{
+    EXPECT_EQ(Wait("xA:PFL\r\n", "A:", true), "<none>");
+    uint8_t buffer[16];
+    EXPECT_EQ(SerialRead(m_port, buffer, 15), 7);
+    EXPECT_STREQ(reinterpret_cast<char*>(buffer), "A:PFL\r\n");
+}
+
+TEST_F(ReceiverReply, OverlongLineRestartsTheMatch)
+{
+    const std::string longLine = "$PKVRR," + std::string(1100, 'x') + "\r\n";
+    EXPECT_EQ(Wait(longLine + "$PKVRR,OK\r\n", "$PKVRR", false), "$PKVRR,OK\r\n");
+}
+
+TEST_F(ReceiverReply, MemoryWords)
+{
+    struct Case {
+        const char* legend;
+        bool pfl;
+        std::string reply;
+        uint32_t expected;
+    } cases[] = {
+        {"RDM reply", false, "$PKVRR,RDM,10000020,10000000*5A\r\n", 0x10000000},
+        {"RDM lower-case hex", false, "$PKVRR,RDM,10000020,e59ff018\r\n", 0xE59FF018},
+        {"RDM with noise first", false, "$GPGGA,1*00\r\n$PKVRR,RDM,10000020,00000001\r\n", 1},
+        {"RDM echo of another address", false, "$PKVRR,RDM,10000024,10000000\r\n", kNoWord},
+        {"RDM echo without a value", false, "$PKVRR,RDM,10000020\r\n", kNoWord},
+        {"RDM silence", false, "", kNoWord},
+        {"PFL colon", true, "R10000020:10000000\r\n", 0x10000000},
+        {"PFL comma", true, "R10000020,10000000\r\n", 0x10000000},
+        {"PFL wrong echo", true, "R10000000:10000000\r\n", kNoWord},
+        {"PFL leading noise is strict", true, "xR10000020:10000000\r\n", kNoWord},
+        {"PFL echo beyond 32 bits", true, "R110000020:5\r\n", kNoWord},
+    };
+    for (const auto& c : cases) {
+        SetPflFlag(c.pfl);
+        m_peer.Write(c.reply);
+        EXPECT_EQ(ReadReceiverWord(0x10000020, m_port), c.expected) << c.legend;
+        EXPECT_EQ(m_peer.ReadAll(), c.pfl ? "$R10000020\r\n" : "$PKVRQ,RDM,10000020\r\n") << c.legend;
+        SerialPurge(m_port);
+    }
+}
+
+TEST(ReceiverReport, SectionLines)
+{
+    test::LogRecorder log;
+    SectionInfo none;
+    ReportSection(none, "Main FW");
+    SectionInfo pfld;
+    pfld.start = 0x10000000;
+    pfld.length = 0x2f00;
+    pfld.crc = 0x1234abcd;
+    pfld.major = 1;
+    pfld.minor = 7;
+    std::strcpy(pfld.text, "1.07");
+    ReportSection(pfld, "Pfld");
+    SectionInfo bare = pfld;
+    bare.crc = 0;
+    bare.major = bare.minor = 0;
+    ReportSection(bare, "Pfld");
+    EXPECT_EQ(log.PaneLines(), (std::vector<std::wstring> {
+                                   L"Main FW N/a",
+                                   L"Pfld len:0x2f00", L"Pfld crc:0x1234abcd", L"Pfld ver:1.7 (1.07)",
+                                   L"Pfld len:0x2f00", L"Pfld crc:N/a", L"Pfld ver:N/a"}));
+}
+
+TEST(ReceiverReport, ReplyText)
+{
+    test::LogRecorder log;
+    LogReplyText("$VER,SFLD 2.04 sim\r\n");
+    LogReplyText("$VER,");          // five characters: ignored
+    LogReplyText("$VER,\x01tail");  // cut to "$VER,": nothing left after the skip
+    LogReplyText("$VE\x01long text");
+    LogReplyText(("$VER," + std::string(400, 'a')).c_str());
+    const auto lines = log.PaneLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], L"SFLD 2.04 sim.");
+    EXPECT_EQ(lines[1], L".");
+    EXPECT_EQ(lines[2], L".");
+    EXPECT_EQ(lines[3], std::wstring(254, L'a') + L".");
+
+    log.Reset();
+    LogNarrow(std::string(300, 'b').c_str());
+    ASSERT_EQ(log.PaneLines().size(), 1u);
+    EXPECT_EQ(log.PaneLines()[0].size(), 199u);
+}
+
+} // namespace
+} // namespace velmor
