@@ -14,6 +14,8 @@ public:
     virtual void SetStatusLine(const std::wstring& text) = 0;
     // Empties the log pane and repaints at once.
     virtual void ClearLogPane() = 0;
+    // Disables "Load" and sets the other input controls of an operation.
+    virtual void SetInputControlsEnabled(bool enable) = 0;
 };
 
 } // namespace velmor

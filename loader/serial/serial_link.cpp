@@ -6,6 +6,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,8 @@
 
 namespace velmor {
 namespace {
+
+std::atomic<bool> g_stopRequested {false};
 
 void ShowError(const wchar_t* text)
 {
@@ -24,6 +27,16 @@ void ShowError(const wchar_t* text)
 void PauseMs(int milliseconds)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void SetStopRequested(bool on)
+{
+    g_stopRequested.store(on);
+}
+
+bool StopRequested()
+{
+    return g_stopRequested.load();
 }
 
 PortHandle SerialOpen(const std::wstring& name, uint32_t baud)
@@ -93,7 +106,7 @@ int SerialRead(PortHandle port, uint8_t* buffer, size_t max)
 
 void SerialPutByte(PortHandle port, uint8_t byte)
 {
-    for (;;) {
+    while (!StopRequested()) {
         SerialCheckErrors(port);
         if (platform::WritePort(port, &byte, 1) == 1)
             return;
@@ -134,6 +147,8 @@ int SerialWrite(PortHandle port, const void* bytes, size_t length)
         length = std::strlen(static_cast<const char*>(bytes));
     SerialCheckErrors(port);
     while (length > 0) {
+        if (StopRequested())
+            return 0;
         const int written = platform::WritePort(port, p, length);
         if (written < 0) {
             PauseMs(kWriteRetryPauseMs);

@@ -46,4 +46,9 @@ void SerialFlush(PortHandle port);
 // The pause every retry loop keeps.
 void PauseMs(int milliseconds);
 
+// Makes every wait without a limit give up, and the write retries stop, so a
+// worker can end when the program closes under it.
+void SetStopRequested(bool on);
+bool StopRequested();
+
 } // namespace velmor

@@ -40,6 +40,18 @@ void LogRecorder::ClearLogPane()
     m_entries.push_back({Entry::Clear, L""});
 }
 
+void LogRecorder::SetInputControlsEnabled(bool enable)
+{
+    std::lock_guard lock(m_mutex);
+    m_controlsEnabled = enable;
+}
+
+bool LogRecorder::ControlsEnabled() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_controlsEnabled;
+}
+
 std::vector<LogRecorder::Entry> LogRecorder::Entries() const
 {
     std::lock_guard lock(m_mutex);

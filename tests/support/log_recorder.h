@@ -25,6 +25,8 @@ public:
     void AddLogLine(const std::wstring& text) override;
     void SetStatusLine(const std::wstring& text) override;
     void ClearLogPane() override;
+    void SetInputControlsEnabled(bool enable) override;
+    bool ControlsEnabled() const;
 
     std::vector<Entry> Entries() const;
     std::vector<std::wstring> PaneLines() const;     // since the last clear
@@ -38,6 +40,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<Entry> m_entries;
     std::vector<platform::Message> m_messages;
+    bool m_controlsEnabled = true;
     platform::MessageBoxHandler m_previousHandler;
 };
 

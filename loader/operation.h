@@ -1,0 +1,20 @@
+// One worker operation from opening the port to the outcome line.
+#pragma once
+
+#include <string>
+
+namespace velmor {
+
+enum WorkerExit : int {
+    kExitOk = 0,
+    kExitHandoffFailed = -1,
+    kExitPortFailed = -2,
+    kExitPrepareFailed = -3,
+};
+
+inline constexpr unsigned kWorkerOpenBaud = 57600;
+
+// An upload of the image to the receiver on the named port.
+int RunOperation(const std::wstring& portName, const std::wstring& imagePath);
+
+} // namespace velmor

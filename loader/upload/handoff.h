@@ -1,0 +1,24 @@
+// From command mode to a running secondary loader: boot request, the PFLD's
+// polls at 19200, the SFLD uploaded as records, then the flash upload at 115200.
+#pragma once
+
+#include "loader/image/srecord_reader.h"
+#include "loader/serial/serial_link.h"
+
+namespace velmor {
+
+inline constexpr uint32_t kBootBaud = 19200;
+inline constexpr uint32_t kSfldBaud = 115200;
+inline constexpr uint32_t kNoAnswerBootBauds[] = {4800, 57600};
+inline constexpr int kBootSyncCount = 4;
+inline constexpr int kBootSyncPauseMs = 400;
+inline constexpr int kPollPauseMs = 200;
+inline constexpr int kWakeSfldSyncCount = 3;
+inline constexpr size_t kVersionBufferSize = 4096;
+
+bool RequestBootMode(PortHandle port);
+bool UploadSecondaryLoader(PortHandle port, SRecordReader& sfld);
+// Loops until a flash upload succeeds; false only when a stop was requested.
+bool RunHandoff(PortHandle port);
+
+} // namespace velmor

@@ -1,0 +1,26 @@
+// Moving one record across the link to a receiver loader: SYNC_CODE, wait for
+// REC_WAIT_CODE, the frame, then the acknowledgement or an error code.
+#pragma once
+
+#include "loader/image/upload_record.h"
+#include "loader/serial/serial_link.h"
+
+#include <cstdint>
+
+namespace velmor {
+
+inline constexpr int kPurgeSettleMs = 20;
+inline constexpr int kReplyRetryPauseMs = 100;
+inline constexpr int kRecWaitLimit = 200;        // REC_WAIT codes tolerated before a resend
+inline constexpr int kRecWaitResendPauseMs = 10;
+inline constexpr int kResyncPasses = 1000;
+inline constexpr int kResyncPauseMs = 100;
+
+// Skips other bytes until `code` comes; false after about a second of silence.
+bool WaitForByte(PortHandle port, uint8_t code);
+bool SendRecordOnce(PortHandle port, const UploadRecord& record);
+// SendRecordOnce, and after a failure a resynchronisation that leaves the
+// receiver waiting for a record. True only if the first exchange succeeded.
+bool SendRecord(PortHandle port, const UploadRecord& record);
+
+} // namespace velmor
