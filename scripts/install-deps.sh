@@ -3,8 +3,9 @@
 #   scripts/install-deps.sh build|test|ci
 set -euo pipefail
 
-build=(cmake ninja-build g++ pkg-config)
-test=("${build[@]}" libgtest-dev binutils srecord)
+# Configuring builds the tests too, so their tools are part of the build.
+build=(cmake ninja-build g++ pkg-config libgtest-dev binutils srecord libfdisk-dev qt6-base-dev libx11-dev)
+test=("${build[@]}" fdisk xvfb xauth)
 ci=("${test[@]}" clang libclang-rt-14-dev)
 
 case "${1:-}" in

@@ -1,0 +1,382 @@
+// Storage operations on MBR partition tables through libfdisk. A handle names a
+// store (an fdisk context on its device or image), a partition, or a search.
+#include "platform/storage/storage.h"
+
+#include "platform/paths.h"
+#include "platform/serial_port.h"
+#include "platform/text.h"
+
+#include <libfdisk.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <dirent.h>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <spawn.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <variant>
+#include <vector>
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+constexpr size_t kMaxPrimaryPartitions = 4;
+
+struct StoreObject {
+    std::string path;
+    fdisk_context* context = nullptr;
+};
+struct PartitionObject {
+    StorageHandle store;
+    size_t index;
+};
+struct SearchObject {
+    StorageHandle store;
+};
+
+std::string RealPath(const std::string& path)
+{
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Device nodes through which a partition of the store could be mounted: the
+// partition's own node on a disk, or a loop device's partition over an image.
+std::vector<std::string> PartitionDevices(const std::string& storePath, size_t index)
+{
+    std::vector<std::string> devices;
+    struct stat st {};
+    const std::string store = RealPath(storePath);
+    if (stat(store.c_str(), &st) != 0)
+        return devices;
+    if (S_ISBLK(st.st_mode)) {
+        if (char* name = fdisk_partname(store.c_str(), index + 1)) {
+            devices.emplace_back(name);
+            std::free(name);
+        }
+        return devices;
+    }
+    if (DIR* dir = opendir("/sys/block")) {
+        while (dirent* entry = readdir(dir)) {
+            const std::string loop = entry->d_name;
+            if (loop.rfind("loop", 0) != 0)
+                continue;
+            std::string backing = ReadText("/sys/block/" + loop + "/loop/backing_file");
+            while (!backing.empty() && (backing.back() == '\n' || backing.back() == ' '))
+                backing.pop_back();
+            if (!backing.empty() && RealPath(backing) == store)
+                devices.push_back("/dev/" + loop + "p" + std::to_string(index + 1));
+        }
+        closedir(dir);
+    }
+    return devices;
+}
+
+// Mount points of the partition, as the mount table lists them.
+std::vector<std::string> MountPoints(const std::string& storePath, size_t index)
+{
+    std::vector<std::string> points;
+    const auto devices = PartitionDevices(storePath, index);
+    std::istringstream mounts(ReadText("/proc/self/mounts"));
+    std::string source, target, rest;
+    while (mounts >> source >> target && std::getline(mounts, rest)) {
+        for (const auto& device : devices)
+            if (source == device || RealPath(source) == device)
+                points.push_back(target);
+    }
+    return points;
+}
+
+class FdiskStorage final : public Storage {
+public:
+    ~FdiskStorage() override
+    {
+        for (auto& [handle, object] : m_handles)
+            if (auto* store = std::get_if<StoreObject>(&object))
+                fdisk_unref_context(store->context);
+    }
+
+    StorageHandle OpenStore(const std::wstring& storeName) override
+    {
+        const std::string path = DevicePath(Narrow(storeName));
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+            return kInvalidStorageHandle;
+        fdisk_context* context = fdisk_new_context();
+        if (!context)
+            return kInvalidStorageHandle;
+        fdisk_disable_dialogs(context, 1);
+        if (fdisk_assign_device(context, path.c_str(), 0) != 0) {
+            fdisk_unref_context(context);
+            return kInvalidStorageHandle;
+        }
+        return Add(StoreObject {path, context});
+    }
+
+    StorageHandle FindFirstPartition(StorageHandle store, PartInfo& info) override
+    {
+        StoreObject* object = Store(store);
+        if (!object || info.size != sizeof(PartInfo))
+            return kInvalidStorageHandle;
+        const auto used = UsedPartitions(*object);
+        if (used.empty() || !Fill(*object, used.front(), info))
+            return kInvalidStorageHandle;
+        return Add(SearchObject {store});
+    }
+
+    bool FindClosePartition(StorageHandle search) override
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_handles.find(search);
+        if (it == m_handles.end() || !std::holds_alternative<SearchObject>(it->second))
+            return false;
+        m_handles.erase(it);
+        return true;
+    }
+
+    StorageHandle OpenPartition(StorageHandle store, const std::u16string& name) override
+    {
+        StoreObject* object = Store(store);
+        const int index = PartitionIndex(name);
+        if (!object || index < 0)
+            return kInvalidStorageHandle;
+        for (size_t used : UsedPartitions(*object))
+            if (used == size_t(index))
+                return Add(PartitionObject {store, used});
+        return kInvalidStorageHandle;
+    }
+
+    bool GetPartitionInfo(StorageHandle partition, PartInfo& info) override
+    {
+        if (info.size != sizeof(PartInfo))
+            return false;
+        PartitionObject part {};
+        {
+            std::lock_guard lock(m_mutex);
+            auto it = m_handles.find(partition);
+            if (it == m_handles.end() || !std::holds_alternative<PartitionObject>(it->second))
+                return false;
+            part = std::get<PartitionObject>(it->second);
+        }
+        StoreObject* object = Store(part.store);
+        return object && Fill(*object, part.index, info);
+    }
+
+    bool GetStoreInfo(StorageHandle store, StoreInfo& info) override
+    {
+        StoreObject* object = Store(store);
+        if (!object || info.size != sizeof(StoreInfo))
+            return false;
+        fdisk_context* cxt = object->context;
+        info.bytesPerSector = uint32_t(fdisk_get_sector_size(cxt));
+        info.totalSectors = fdisk_get_nsectors(cxt);
+        info.largestCreatableSectors = LargestFree(*object);
+        info.freeSectors = info.largestCreatableSectors;
+        return true;
+    }
+
+    bool DismountStore(StorageHandle store) override
+    {
+        StoreObject* object = Store(store);
+        if (!object)
+            return false;
+        for (size_t index : UsedPartitions(*object))
+            for (const auto& point : MountPoints(object->path, index))
+                if (umount2(point.c_str(), 0) != 0)
+                    return false;
+        return true;
+    }
+
+    bool FormatStore(StorageHandle store) override
+    {
+        StoreObject* object = Store(store);
+        return object && fdisk_create_disklabel(object->context, "dos") == 0
+            && fdisk_write_disklabel(object->context) == 0;
+    }
+
+    bool CreatePartition(StorageHandle store, const std::u16string& name, uint8_t type, uint64_t sectors) override
+    {
+        StoreObject* object = Store(store);
+        const int index = PartitionIndex(name);
+        if (!object || index < 0 || size_t(index) >= kMaxPrimaryPartitions || sectors == 0)
+            return false;
+        fdisk_context* cxt = object->context;
+        if (!fdisk_has_label(cxt) && fdisk_create_disklabel(cxt, "dos") != 0)
+            return false;
+        fdisk_label* label = fdisk_get_label(cxt, nullptr);
+        fdisk_parttype* partType = fdisk_label_get_parttype_from_code(label, type ? type : kDefaultPartitionType);
+        fdisk_partition* pa = fdisk_new_partition();
+        bool ok = pa && partType && fdisk_partition_set_partno(pa, size_t(index)) == 0
+            && fdisk_partition_start_follow_default(pa, 1) == 0 && fdisk_partition_set_size(pa, sectors) == 0
+            && fdisk_partition_set_type(pa, partType) == 0 && fdisk_add_partition(cxt, pa, nullptr) == 0;
+        fdisk_unref_partition(pa);
+        return ok && fdisk_write_disklabel(cxt) == 0;
+    }
+
+    bool CloseHandle(StorageHandle handle) override
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_handles.find(handle);
+        if (it == m_handles.end())
+            return false;
+        if (auto* store = std::get_if<StoreObject>(&it->second)) {
+            fdisk_deassign_device(store->context, 0);
+            fdisk_unref_context(store->context);
+        }
+        m_handles.erase(it);
+        return true;
+    }
+
+    void KernelIoControl(uint32_t code) override
+    {
+        if (code == kRebootRequest)
+            RequestReboot();
+    }
+
+private:
+    using Object = std::variant<StoreObject, PartitionObject, SearchObject>;
+
+    StorageHandle Add(Object object)
+    {
+        std::lock_guard lock(m_mutex);
+        const StorageHandle handle = m_next++;
+        m_handles.emplace(handle, std::move(object));
+        return handle;
+    }
+
+    StoreObject* Store(StorageHandle handle)
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_handles.find(handle);
+        return it == m_handles.end() ? nullptr : std::get_if<StoreObject>(&it->second);
+    }
+
+    static std::vector<size_t> UsedPartitions(StoreObject& store)
+    {
+        std::vector<size_t> used;
+        fdisk_table* table = nullptr;
+        if (!fdisk_has_label(store.context) || fdisk_get_partitions(store.context, &table) != 0)
+            return used;
+        for (size_t i = 0; i < fdisk_table_get_nents(table); ++i) {
+            fdisk_partition* pa = fdisk_table_get_partition(table, i);
+            if (pa && fdisk_partition_is_used(pa))
+                used.push_back(fdisk_partition_get_partno(pa));
+        }
+        fdisk_unref_table(table);
+        std::sort(used.begin(), used.end());
+        return used;
+    }
+
+    static bool Fill(StoreObject& store, size_t index, PartInfo& info)
+    {
+        fdisk_partition* pa = nullptr;
+        if (fdisk_get_partition(store.context, index, &pa) != 0 || !pa)
+            return false;
+        const std::u16string name = PartitionName(index);
+        std::fill(std::begin(info.name), std::end(info.name), u'\0');
+        std::copy(name.begin(), name.end(), info.name);
+        info.startSector = fdisk_partition_get_start(pa);
+        info.sectors = fdisk_partition_get_size(pa);
+        fdisk_parttype* type = fdisk_partition_get_type(pa);
+        info.type = type ? uint8_t(fdisk_parttype_get_code(type)) : 0;
+        info.attributes = MountPoints(store.path, index).empty() ? 0 : kPartitionMounted;
+        fdisk_unref_partition(pa);
+        return true;
+    }
+
+    static uint64_t LargestFree(StoreObject& store)
+    {
+        fdisk_context* cxt = store.context;
+        if (!fdisk_has_label(cxt)) {
+            // A fresh table starts its first partition at the first usable sector.
+            const uint64_t first = fdisk_get_first_lba(cxt);
+            const uint64_t total = fdisk_get_nsectors(cxt);
+            return total > first ? total - first : 0;
+        }
+        if (UsedPartitions(store).size() >= kMaxPrimaryPartitions)
+            return 0;
+        fdisk_table* table = nullptr;
+        if (fdisk_get_freespaces(cxt, &table) != 0)
+            return 0;
+        uint64_t largest = 0;
+        for (size_t i = 0; i < fdisk_table_get_nents(table); ++i)
+            if (fdisk_partition* pa = fdisk_table_get_partition(table, i))
+                largest = std::max<uint64_t>(largest, fdisk_partition_get_size(pa));
+        fdisk_unref_table(table);
+        return largest;
+    }
+
+    std::mutex m_mutex;
+    std::map<StorageHandle, Object> m_handles;
+    StorageHandle m_next = 1;
+};
+
+} // namespace
+
+Storage& SystemStorage()
+{
+    static FdiskStorage storage;
+    return storage;
+}
+
+void RequestReboot()
+{
+    const std::string folder = DeviceDirectory();
+    if (folder != "/dev") {
+        // Not the real device folder: never restart the machine, just leave a trace.
+        if (FILE* f = std::fopen((folder + "/reboot-requests").c_str(), "a")) {
+            std::fprintf(f, "reboot requested at %lld\n", static_cast<long long>(std::time(nullptr)));
+            std::fclose(f);
+        }
+        return;
+    }
+    sync();
+    pid_t pid = 0;
+    char arg0[] = "systemctl";
+    char arg1[] = "reboot";
+    char* argv[] = {arg0, arg1, nullptr};
+    if (posix_spawnp(&pid, "systemctl", nullptr, nullptr, argv, environ) == 0)
+        waitpid(pid, nullptr, 0);
+}
+
+std::u16string PartitionName(size_t index)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "Part%02zu", index);
+    return std::u16string(text, text + std::char_traits<char>::length(text));
+}
+
+int PartitionIndex(const std::u16string& name)
+{
+    if (name.size() < 6 || name.size() > 8 || name.compare(0, 4, u"Part") != 0)
+        return -1;
+    int index = 0;
+    for (size_t i = 4; i < name.size(); ++i) {
+        if (name[i] < u'0' || name[i] > u'9')
+            return -1;
+        index = index * 10 + (name[i] - u'0');
+    }
+    return index;
+}
+
+} // namespace platform

@@ -1,0 +1,49 @@
+// The storage operations the store formatter uses, on MBR partition tables:
+// a store is a block device or a disk image file in the device folder.
+#pragma once
+
+#include "platform/storage/store_records.h"
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using StorageHandle = intptr_t;
+inline constexpr StorageHandle kInvalidStorageHandle = -1;
+inline constexpr uint8_t kDefaultPartitionType = 0x04;
+inline constexpr uint32_t kRebootRequest = 0x0101003C;
+
+class Storage {
+public:
+    virtual ~Storage() = default;
+
+    virtual StorageHandle OpenStore(const std::wstring& storeName) = 0;
+    // The first partition into `info`; kInvalidStorageHandle when the store has none.
+    virtual StorageHandle FindFirstPartition(StorageHandle store, PartInfo& info) = 0;
+    virtual bool FindClosePartition(StorageHandle search) = 0;
+    virtual StorageHandle OpenPartition(StorageHandle store, const std::u16string& name) = 0;
+    virtual bool GetPartitionInfo(StorageHandle partition, PartInfo& info) = 0;
+    virtual bool GetStoreInfo(StorageHandle store, StoreInfo& info) = 0;
+    virtual bool DismountStore(StorageHandle store) = 0;
+    // Leaves the store with an empty partition table.
+    virtual bool FormatStore(StorageHandle store) = 0;
+    // Type 0 means the store's default type.
+    virtual bool CreatePartition(StorageHandle store, const std::u16string& name, uint8_t type, uint64_t sectors) = 0;
+    virtual bool CloseHandle(StorageHandle handle) = 0;
+    // The HAL reboot request; other codes are ignored.
+    virtual void KernelIoControl(uint32_t code) = 0;
+};
+
+// Partition tables through libfdisk; reboot as described at RequestReboot.
+Storage& SystemStorage();
+
+// Restarts the machine only when stores live in the real device folder (/dev);
+// under any other folder the request is written to <folder>/reboot-requests.
+void RequestReboot();
+
+// "Part00" from an index, and back (-1 when the name is not of that form).
+std::u16string PartitionName(size_t index);
+int PartitionIndex(const std::u16string& name);
+
+} // namespace platform
