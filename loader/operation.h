@@ -1,6 +1,7 @@
 // One worker operation from opening the port to the outcome line.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace velmor {
@@ -14,7 +15,11 @@ enum WorkerExit : int {
 
 inline constexpr unsigned kWorkerOpenBaud = 57600;
 
-// An upload of the image to the receiver on the named port.
-int RunOperation(const std::wstring& portName, const std::wstring& imagePath);
+class TerminalSession;
+
+// An upload of the image to the receiver on the named port, or (terminal) the
+// command terminal of `session`.
+int RunOperation(const std::wstring& portName, const std::wstring& imagePath, bool terminal,
+                 const std::shared_ptr<TerminalSession>& session = nullptr);
 
 } // namespace velmor
