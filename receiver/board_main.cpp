@@ -1,0 +1,120 @@
+// velmor-board: a simulated GPS receiver board on a pseudo-terminal, served
+// until SIGINT or SIGTERM; the published device name goes to standard output.
+#include "receiver/line_speed.h"
+#include "receiver/simulated_board.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <map>
+#include <pthread.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: velmor-board [--dir DIR] [--name NAME] [--flash FILE] [--baud N] [--pfl] [--pfl-comma]\n"
+    "                    [--no-stream] [--pace] [--fault silence|wrong-echo|no-rid|junk]...\n"
+    "  --dir DIR    where to publish the device (default $VELMOR_DEVICE_DIR, else /dev)\n"
+    "  --name NAME  device name (default gps1)\n"
+    "  --flash FILE binary flash image loaded at 0x10000000 (default: erased flash)\n"
+    "  --baud N     command rate: 4800, 9600, 19200, 57600 or 115200 (default 4800)\n"
+    "  --pfl        start in the resident loader (answers at 19200 only)\n"
+    "  --pfl-comma  PFL memory replies put ',' after the address instead of ':'\n"
+    "  --no-stream  no position sentences\n"
+    "  --pace       bytes take their time on the wire (10 bits each)\n"
+    "  --fault F    switch a fault on; may be repeated\n";
+
+constexpr int kUsageError = 2;
+
+const std::map<std::string, receiver::BoardFault> kFaultNames = {
+    {"silence", receiver::BoardFault::Silence},
+    {"wrong-echo", receiver::BoardFault::WrongEcho},
+    {"no-rid", receiver::BoardFault::NoRid},
+    {"junk", receiver::BoardFault::Junk},
+};
+
+[[noreturn]] void UsageError(const std::string& message)
+{
+    std::cerr << "velmor-board: " << message << "\n" << kUsage;
+    std::exit(kUsageError);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    receiver::BoardOptions options;
+    if (const char* dir = std::getenv("VELMOR_DEVICE_DIR"); dir && *dir)
+        options.deviceDir = dir;
+    std::vector<receiver::BoardFault> faults;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                UsageError(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--dir") {
+            options.deviceDir = value();
+        } else if (arg == "--name") {
+            options.deviceName = value();
+        } else if (arg == "--flash") {
+            options.flashImage = value();
+        } else if (arg == "--baud") {
+            const std::string text = value();
+            char* end = nullptr;
+            const unsigned long baud = std::strtoul(text.c_str(), &end, 10);
+            if (*end != '\0' || !receiver::IsCommandRate(unsigned(baud)))
+                UsageError("no command rate: " + text);
+            options.commandRate = unsigned(baud);
+        } else if (arg == "--pfl") {
+            options.mode = receiver::BoardMode::Pfl;
+        } else if (arg == "--pfl-comma") {
+            options.pflComma = true;
+        } else if (arg == "--no-stream") {
+            options.stream = false;
+        } else if (arg == "--pace") {
+            options.pace = true;
+        } else if (arg == "--fault") {
+            const std::string name = value();
+            const auto found = kFaultNames.find(name);
+            if (found == kFaultNames.end())
+                UsageError("unknown fault: " + name);
+            faults.push_back(found->second);
+        } else if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else {
+            UsageError("unknown option: " + arg);
+        }
+    }
+
+    // Blocked before the worker starts, so the signals reach only sigwait below.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    receiver::SimulatedBoard board(options);
+    for (auto fault : faults)
+        board.SetFault(fault, true);
+    try {
+        board.Start();
+    } catch (const std::exception& e) {
+        std::cerr << "velmor-board: " << e.what() << "\n";
+        return 1;
+    }
+    std::cout << board.DevicePath() << std::endl;
+    std::cerr << "velmor-board: " << (options.mode == receiver::BoardMode::Pfl ? "PFL mode" : "command mode")
+              << " at " << board.CurrentRate() << " baud; stop with Ctrl-C\n";
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    board.Stop();
+    return 0;
+}

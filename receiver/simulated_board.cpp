@@ -1,0 +1,283 @@
+// The simulated board's worker: reads what the client sends, judges it by the
+// two line speeds, answers, streams, and paces the line when asked to.
+#include "receiver/simulated_board.h"
+
+#include "receiver/line_speed.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace receiver {
+namespace {
+
+// Non-printing bytes that go out ahead of the cut sentence under the junk fault.
+constexpr char kJunkBytes[] = {'\x00', '\xFF', '\x1B', '\xFE'};
+
+timespec Timeout(std::chrono::steady_clock::duration wait)
+{
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+    constexpr long long kNanosPerSecond = 1000000000;
+    return {time_t(ns / kNanosPerSecond), long(ns % kNanosPerSecond)};
+}
+
+} // namespace
+
+SimulatedBoard::SimulatedBoard(BoardOptions options)
+    : m_options(std::move(options)), m_mode(m_options.mode)
+{
+}
+
+SimulatedBoard::~SimulatedBoard()
+{
+    Stop();
+}
+
+void SimulatedBoard::Start()
+{
+    if (m_worker.joinable())
+        return;
+    if (!IsCommandRate(m_options.commandRate))
+        throw std::invalid_argument("no command rate: " + std::to_string(m_options.commandRate));
+    try {
+        if (!m_options.flashImage.empty()) {
+            std::lock_guard lock(m_flashMutex);
+            m_flash.Load(m_options.flashImage);
+        }
+        m_line.Open();
+        m_line.Publish(DevicePath());
+        m_stopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (m_stopEvent < 0)
+            throw std::system_error(errno, std::generic_category(), "eventfd");
+        m_worker = std::thread(&SimulatedBoard::Run, this);
+    } catch (...) {
+        Stop();
+        throw;
+    }
+}
+
+void SimulatedBoard::Stop()
+{
+    if (m_worker.joinable()) {
+        const uint64_t one = 1;
+        if (::write(m_stopEvent, &one, sizeof one) != sizeof one)
+            std::terminate();   // the worker could never be joined
+        m_worker.join();
+    }
+    if (m_stopEvent >= 0)
+        ::close(m_stopEvent);
+    m_stopEvent = -1;
+    m_line.Close();
+    m_incoming.clear();
+    m_outgoing.clear();
+    m_wire.clear();
+    m_assembler.Reset();
+}
+
+std::string SimulatedBoard::DevicePath() const
+{
+    return m_options.deviceDir + "/" + m_options.deviceName;
+}
+
+unsigned SimulatedBoard::CurrentRate() const
+{
+    return Mode() == BoardMode::Pfl ? kPflRate : m_options.commandRate;
+}
+
+uint32_t SimulatedBoard::FlashWord(uint32_t address) const
+{
+    std::lock_guard lock(m_flashMutex);
+    return m_flash.Word(address);
+}
+
+std::vector<uint8_t> SimulatedBoard::ReadFlash(uint32_t address, size_t count) const
+{
+    std::lock_guard lock(m_flashMutex);
+    return m_flash.Read(address, count);
+}
+
+void SimulatedBoard::SaveFlash(const std::string& path) const
+{
+    const std::string& target = path.empty() ? m_options.flashImage : path;
+    if (target.empty())
+        throw std::runtime_error("the board was started without a flash image; name a file");
+    std::lock_guard lock(m_flashMutex);
+    m_flash.Save(target);
+}
+
+void SimulatedBoard::Run()
+{
+    m_clientBaud = m_line.ClientBaud();
+    m_nextStream = Clock::now() + m_options.streamPeriod;
+    enum { kStop, kWatch, kMaster, kDescriptors };
+    for (;;) {
+        const auto now = Clock::now();
+        const auto wake = NextWake(now);
+        pollfd fds[kDescriptors] = {
+            {m_stopEvent, POLLIN, 0},
+            {m_line.WatchFd(), POLLIN, 0},
+            {m_line.MasterFd(), 0, 0},
+        };
+        if (m_incoming.size() < kMaxIncoming)
+            fds[kMaster].events |= POLLIN | POLLPRI;
+        if (!m_wire.empty())
+            fds[kMaster].events |= POLLOUT;
+        const timespec timeout = Timeout(wake - std::min(wake, now));
+        if (ppoll(fds, kDescriptors, wake == Clock::time_point::max() ? nullptr : &timeout, nullptr) < 0
+            && errno != EINTR)
+            return;
+        // The board holds the client side open itself, so a hang-up means the
+        // line is gone; carrying on would only spin.
+        if (fds[kStop].revents || (fds[kMaster].revents & (POLLERR | POLLHUP | POLLNVAL)))
+            return;
+
+        if (fds[kWatch].revents & POLLIN)
+            m_line.TakeWatchEvents();
+        if (fds[kMaster].revents & (POLLIN | POLLPRI))
+            ReadFromClient();
+        const auto later = Clock::now();
+        DeliverIncoming(later);
+        StreamIfDue(later);
+        SendOutgoing(later);
+        CommitTranscript();
+    }
+}
+
+SimulatedBoard::Clock::time_point SimulatedBoard::NextWake(Clock::time_point now) const
+{
+    auto wake = Clock::time_point::max();
+    if (m_options.stream)
+        wake = m_nextStream;
+    if (m_options.pace) {
+        if (!m_incoming.empty())
+            wake = std::min(wake, m_receivePacer.NextDue(now));
+        if (!m_outgoing.empty() && m_wire.empty() && m_line.ClientPresent())
+            wake = std::min(wake, m_sendPacer.NextDue(now));
+    }
+    return wake;
+}
+
+void SimulatedBoard::ReadFromClient()
+{
+    uint8_t buffer[kReadChunk + 1];
+    size_t count = 0;
+    if (m_line.Read(buffer, sizeof buffer, count) == PseudoTerminal::Packet::None)
+        return;
+    // Read on every packet: a status packet is the client's new setting, and
+    // data is judged by the speed the client has now.
+    const unsigned baud = m_line.ClientBaud();
+    m_clientBaud = baud;
+    for (size_t i = 0; i < count; ++i)
+        m_incoming.push_back({buffer[i], baud});
+}
+
+void SimulatedBoard::DeliverIncoming(Clock::time_point now)
+{
+    while (!m_incoming.empty()) {
+        const IncomingByte byte = m_incoming.front();
+        if (m_options.pace && !m_receivePacer.TryPass(now, byte.baud))
+            return;
+        m_incoming.pop_front();
+        const bool understood = byte.baud == CurrentRate();
+        if (m_received.empty() || m_received.back().baud != byte.baud
+            || m_received.back().understood != understood)
+            m_received.push_back({{}, byte.baud, understood});
+        m_received.back().bytes.push_back(byte.value);
+        if (understood)
+            Interpret(byte.value);
+        else
+            m_assembler.Reset();   // a garbled byte breaks any sentence it fell into
+    }
+}
+
+void SimulatedBoard::Interpret(uint8_t byte)
+{
+    std::string line;
+    if (!m_assembler.Feed(byte, line))
+        return;
+    std::string reply;
+    if (!m_faults.IsOn(BoardFault::Silence)) {
+        std::lock_guard lock(m_flashMutex);
+        reply = m_responder.Answer(line, Mode(), CurrentRate(), m_flash);
+    }
+    if (!reply.empty()) {
+        Queue(reply);
+        if (m_faults.IsOn(BoardFault::Junk))
+            Queue(std::string(std::begin(kJunkBytes), std::end(kJunkBytes))
+                  + m_stream.CutSentence(std::chrono::system_clock::now()));
+    }
+    m_answered.push_back({std::move(line), std::move(reply)});
+}
+
+void SimulatedBoard::Queue(const std::string& text)
+{
+    // With nobody listening, what the board sends is lost on the wire.
+    if (m_line.ClientPresent())
+        m_outgoing.insert(m_outgoing.end(), text.begin(), text.end());
+}
+
+bool SimulatedBoard::StreamActive() const
+{
+    return m_options.stream && Mode() == BoardMode::Command && !m_faults.IsOn(BoardFault::Silence);
+}
+
+void SimulatedBoard::StreamIfDue(Clock::time_point now)
+{
+    if (!m_options.stream || now < m_nextStream)
+        return;
+    m_nextStream += m_options.streamPeriod;
+    if (m_nextStream <= now)
+        m_nextStream = now + m_options.streamPeriod;   // no catching up after a stall
+    if (StreamActive() && m_outgoing.size() + m_wire.size() < kMaxPendingOutput)
+        Queue(m_stream.Burst(std::chrono::system_clock::now()));
+}
+
+void SimulatedBoard::SendOutgoing(Clock::time_point now)
+{
+    if (!m_line.ClientPresent()) {
+        m_outgoing.clear();
+        m_wire.clear();
+        return;
+    }
+    const auto flush = [this] {
+        while (!m_wire.empty()) {
+            const size_t taken = m_line.Write(m_wire.data(), m_wire.size());
+            if (taken == 0)
+                return;
+            m_wire.erase(0, taken);
+        }
+    };
+    flush();
+    // A paced line holds while the client is not reading, as a flow-controlled wire would.
+    if (m_options.pace && !m_wire.empty())
+        return;
+
+    if (m_outgoing.empty())
+        return;
+    const unsigned rate = CurrentRate();
+    const unsigned client = m_line.ClientBaud();   // the client may change it unannounced
+    m_clientBaud = client;
+    while (!m_outgoing.empty()) {
+        if (m_options.pace && !m_sendPacer.TryPass(now, rate))
+            break;
+        const char byte = m_outgoing.front();
+        m_outgoing.pop_front();
+        if (client == rate)
+            m_wire += byte;
+        else
+            m_noise.Garble(rate, client, m_wire);
+    }
+    flush();
+}
+
+void SimulatedBoard::CommitTranscript()
+{
+    m_transcript.Append(m_received, m_answered);
+    m_received.clear();
+    m_answered.clear();
+}
+
+} // namespace receiver

@@ -1,0 +1,449 @@
+// The simulated board over a real pseudo-terminal: speeds, queries, PFL mode,
+// the position stream, fault switches, pacing and the transcript.
+#include "receiver/sample_image.h"
+#include "receiver/simulated_board.h"
+#include "tests/receiver/board_client.h"
+#include "tests/support/image_files.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace receiver {
+namespace {
+
+using test::BoardClient;
+using namespace std::chrono_literals;
+
+constexpr auto kQuiet = 100ms;            // how long "nothing more arrives" is watched
+constexpr auto kArrival = 2s;             // bound on the board taking bytes in
+constexpr std::chrono::milliseconds kFastStream{20};
+
+// Checked here with the test's own code, not the board's.
+bool ValidNmeaLine(const std::string& line)
+{
+    if (line.size() < 6 || line.front() != '$' || line.compare(line.size() - 2, 2, "\r\n") != 0)
+        return false;
+    const size_t star = line.size() - 5;
+    if (line[star] != '*')
+        return false;
+    unsigned sum = 0;
+    for (size_t i = 1; i < star; ++i)
+        sum ^= uint8_t(line[i]);
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02X", sum);
+    return line.compare(star + 1, 2, hex) == 0;
+}
+
+// Comma field `index` of a reply, counted from 0 after the "$"; "" when missing.
+std::string Field(const std::string& line, size_t index)
+{
+    std::vector<std::string> fields(1);
+    for (char c : line.substr(0, line.find('*'))) {
+        if (c == ',')
+            fields.emplace_back();
+        else if (c != '$')
+            fields.back().push_back(c);
+    }
+    return index < fields.size() ? fields[index] : "";
+}
+
+std::string Hex(uint32_t value, const char* format = "%X")
+{
+    char text[12];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+class Board : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_imageOptions.fwVersion = "R7.42x";
+        m_imageOptions.fwSize = 0x8000;
+        m_image = MakeSampleImage(m_imageOptions);
+        velmor::test::WriteFile(FlashPath(), m_image);
+    }
+
+    std::string FlashPath() const { return m_dir.File("flash.bin"); }
+
+    BoardOptions Options(unsigned rate, const std::string& name = "gps1") const
+    {
+        BoardOptions options;
+        options.deviceDir = m_dir.Path();
+        options.deviceName = name;
+        options.flashImage = FlashPath();
+        options.commandRate = rate;
+        options.stream = false;
+        return options;
+    }
+
+    SimulatedBoard& Start(const BoardOptions& options)
+    {
+        m_boards.push_back(std::make_unique<SimulatedBoard>(options));
+        m_boards.back()->Start();
+        return *m_boards.back();
+    }
+
+    uint32_t ImageWord(uint32_t address) const
+    {
+        const size_t k = address - kFlashBase;
+        return uint32_t(m_image[k]) | uint32_t(m_image[k + 1]) << 8 | uint32_t(m_image[k + 2]) << 16
+            | uint32_t(m_image[k + 3]) << 24;
+    }
+
+    // Once the board has taken `total` bytes in all, anything it answers is on its way.
+    static void ExpectNoAnswer(SimulatedBoard& board, BoardClient& client, size_t total)
+    {
+        ASSERT_TRUE(board.Transcript().WaitForBytes(total, kArrival));
+        client.ReadFor(kQuiet);
+        EXPECT_EQ(client.Take(), "");
+    }
+
+    velmor::test::TempDir m_dir;
+    SampleImageOptions m_imageOptions;
+    std::vector<uint8_t> m_image;
+    std::vector<std::unique_ptr<SimulatedBoard>> m_boards;
+};
+
+const std::string kPortQuery = "$PKVRQ,PRT\r\n";
+
+TEST_F(Board, AnswersOnlyAtItsOwnRate)
+{
+    const unsigned boardRates[] = {4800, 9600, 19200, 57600, 115200};
+    const unsigned clientRates[] = {4800, 57600, 19200, 115200, 9600, 38400};
+    for (unsigned rate : boardRates) {
+        SCOPED_TRACE(rate);
+        auto& board = Start(Options(rate, "gps" + std::to_string(rate)));
+        BoardClient client(board.DevicePath(), rate);
+        const std::string reply = client.Ask(kPortQuery, "$PKVRR");
+        EXPECT_TRUE(ValidNmeaLine(reply)) << reply;
+        EXPECT_EQ(Field(reply, 2), std::to_string(rate));
+
+        size_t sent = kPortQuery.size();
+        for (unsigned other : clientRates) {
+            if (other == rate)
+                continue;
+            SCOPED_TRACE(other);
+            client.SetBaud(other);
+            client.Send(kPortQuery);
+            sent += kPortQuery.size();
+            ExpectNoAnswer(board, client, sent);
+            const auto runs = board.Transcript().Received();
+            EXPECT_EQ(runs.back().baud, other);
+            EXPECT_FALSE(runs.back().understood);
+        }
+    }
+}
+
+TEST_F(Board, SendsNoiseToAClientAtAnotherRate)
+{
+    auto options = Options(4800);
+    options.stream = true;
+    options.streamPeriod = kFastStream;
+    auto& board = Start(options);
+    BoardClient client(board.DevicePath(), 38400);
+    ASSERT_TRUE(client.ReadUntil([](const std::string& s) { return s.size() >= 100; }, kArrival));
+    for (unsigned char c : client.Take())
+        ASSERT_GE(c, 0xC0) << "noise must never look like sentence text or a loader code";
+
+    client.SetBaud(4800);
+    ASSERT_TRUE(client.ReadUntil([](const std::string& s) { return s.find("$GPRMC") != std::string::npos; }, kArrival));
+    EXPECT_EQ(board.ClientBaud(), 4800u);
+}
+
+TEST_F(Board, MemoryRepliesCarryTheImageWords)
+{
+    auto& board = Start(Options(19200));
+    BoardClient client(board.DevicePath(), 19200);
+    const uint32_t pfldEnd = kFlashBase + m_imageOptions.pfldSize;
+    const uint32_t fwEnd = kFwStart + m_imageOptions.fwSize;
+    const uint32_t inside[] = {0x10000000, 0x10000020, 0x10000024, pfldEnd, 0x10004000, 0x10004024, fwEnd, 0x10000101};
+    for (uint32_t address : inside) {
+        const std::string reply = client.Ask("$PKVRQ,RDM," + Hex(address) + "\r\n", "$PKVRR,RDM,");
+        ASSERT_TRUE(ValidNmeaLine(reply)) << reply;
+        EXPECT_EQ(Field(reply, 2), Hex(address));
+        EXPECT_EQ(Field(reply, 3), Hex(ImageWord(address), "%08X")) << Hex(address);
+    }
+    for (uint32_t address : {0x0u, 0x0FFFFFFCu, 0x10200000u, 0xFFFFFFFCu})
+        EXPECT_EQ(Field(client.Ask("$PKVRQ,RDM," + Hex(address) + "\r\n", "$PKVRR,RDM,"), 3), "FFFFFFFF");
+    EXPECT_EQ(board.FlashWord(0x10000024), ImageWord(0x10000024));
+}
+
+TEST_F(Board, SentenceFormsAcceptedAndIgnored)
+{
+    auto& board = Start(Options(9600));
+    BoardClient client(board.DevicePath(), 9600);
+    // With a checksum, lower-case hex, and after line noise: all answered.
+    EXPECT_NE(client.Ask("$PKVRQ,PRT*34\r\n", "$PKVRR"), "");
+    EXPECT_NE(client.Ask("$PKVRQ,RDM,10000020*16\r\n", "$PKVRR"), "");
+    EXPECT_EQ(Field(client.Ask("$PKVRQ,RDM,1000002c\r\n", "$PKVRR"), 2), "1000002C");
+    EXPECT_NE(client.Ask("\x01garbage$PKVRQ,PRT\r\n", "$PKVRR"), "");
+
+    const std::string ignored[] = {
+        "$PKVRQ,PRT*00\r\n",          // wrong checksum
+        "$PKVRS,PRT,9600\r\n",        // a setting, not answered yet
+        "$PKVRQ,XYZ\r\n",
+        "$PKVRQ,RDM,10000G00\r\n",
+        "$PKVRQ,RDM\r\n",
+    };
+    size_t sent = board.Transcript().ReceivedCount();
+    for (const auto& sentence : ignored) {
+        SCOPED_TRACE(sentence);
+        client.Send(sentence);
+        sent += sentence.size();
+        ExpectNoAnswer(board, client, sent);
+    }
+}
+
+TEST_F(Board, IdentityCarriesTheFwVersionText)
+{
+    auto& board = Start(Options(57600));
+    BoardClient client(board.DevicePath(), 57600);
+    const std::string reply = client.Ask("$PKVRQ,RID\r\n", "$PKVRR,RID,");
+    ASSERT_TRUE(ValidNmeaLine(reply)) << reply;
+    EXPECT_EQ(Field(reply, 3), "R7.42x");
+
+    // A blank board has no FW section, hence no version text.
+    auto blank = Options(57600, "blank");
+    blank.flashImage.clear();
+    auto& empty = Start(blank);
+    BoardClient other(empty.DevicePath(), 57600);
+    const std::string blankReply = other.Ask("$PKVRQ,RID\r\n", "$PKVRR,RID,");
+    EXPECT_TRUE(ValidNmeaLine(blankReply)) << blankReply;
+    EXPECT_EQ(Field(blankReply, 3), "");
+}
+
+TEST_F(Board, TranscriptHoldsTheWireBytes)
+{
+    auto& board = Start(Options(4800));
+    BoardClient client(board.DevicePath(), 9600);
+    client.Send("$X\r\n");
+    ASSERT_TRUE(board.Transcript().WaitForBytes(4, kArrival));
+    client.SetBaud(4800);
+    const std::string reply = client.Ask("$PKVRQ,RDM,10000020\r\n", "$PKVRR");
+    // The reply can reach the client before the board has written up its step.
+    ASSERT_TRUE(board.Transcript().WaitForExchanges(1, kArrival));
+
+    const auto runs = board.Transcript().Received();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(std::string(runs[0].bytes.begin(), runs[0].bytes.end()), "$X\r\n");
+    EXPECT_EQ(runs[0].baud, 9600u);
+    EXPECT_FALSE(runs[0].understood);
+    EXPECT_EQ(std::string(runs[1].bytes.begin(), runs[1].bytes.end()), "$PKVRQ,RDM,10000020\r\n");
+    EXPECT_TRUE(runs[1].understood);
+    const auto exchanges = board.Transcript().Exchanges();
+    ASSERT_EQ(exchanges.size(), 1u);
+    EXPECT_EQ(exchanges[0].sentence, "$PKVRQ,RDM,10000020");
+    EXPECT_EQ(exchanges[0].reply, reply);
+}
+
+TEST_F(Board, StreamLinesAreValidAndNeverSplitAReply)
+{
+    auto options = Options(115200);
+    options.stream = true;
+    options.streamPeriod = std::chrono::milliseconds(2);
+    auto& board = Start(options);
+    BoardClient client(board.DevicePath(), 115200);
+
+    // One query at a time, until replies and bursts have had many chances to meet.
+    const auto count = [](const std::string& text, const char* what) {
+        int n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    constexpr int kMinQueries = 100;
+    constexpr int kMinBursts = 5;
+    constexpr int kMaxQueries = 4000;
+    int asked = 0;
+    std::string seen;
+    while (asked < kMaxQueries && (asked < kMinQueries || count(seen, "$GPGGA") < kMinBursts)) {
+        client.Send("$PKVRQ,RDM," + Hex(kFlashBase + 4 * asked) + "\r\n");
+        ++asked;
+        ASSERT_TRUE(client.ReadUntil([&](const std::string& s) { seen = s; return count(s, "$PKVRR") == asked; },
+                                     kArrival));
+    }
+    ASSERT_TRUE(client.ReadUntil([](const std::string& s) { return s.back() == '\n'; }, kArrival));
+
+    const std::string all = client.Take();
+    int answered = 0;
+    std::map<std::string, int> streamed;
+    for (size_t at = 0; at < all.size();) {
+        const size_t end = all.find('\n', at);
+        ASSERT_NE(end, std::string::npos);
+        const std::string line = all.substr(at, end + 1 - at);
+        ASSERT_TRUE(ValidNmeaLine(line)) << line;
+        if (Field(line, 0) == "PKVRR") {
+            EXPECT_EQ(Field(line, 2), Hex(kFlashBase + 4 * answered));
+            EXPECT_EQ(Field(line, 3), Hex(ImageWord(kFlashBase + 4 * answered), "%08X"));
+            ++answered;
+        } else {
+            ++streamed[Field(line, 0)];
+        }
+        at = end + 1;
+    }
+    EXPECT_EQ(answered, asked);
+    for (const char* talker : {"GPGGA", "GPGSA", "GPGSV", "GPRMC"})
+        EXPECT_GE(streamed[talker], kMinBursts) << talker;
+}
+
+TEST_F(Board, PflModeAnswersShortFormsAt19200Only)
+{
+    for (bool comma : {false, true}) {
+        auto options = Options(4800, comma ? "comma" : "colon");
+        options.mode = BoardMode::Pfl;
+        options.pflComma = comma;
+        options.stream = true;   // the resident loader streams nothing anyway
+        options.streamPeriod = kFastStream;
+        auto& board = Start(options);
+        BoardClient client(board.DevicePath(), 4800);
+        client.Send("$A\r\n");
+        ExpectNoAnswer(board, client, 4);
+
+        client.SetBaud(19200);
+        EXPECT_EQ(client.Ask("$A\r\n", "A"), "A:PFL\r\n");
+        const std::string separator = comma ? "," : ":";
+        EXPECT_EQ(client.Ask("$R10000020\r\n", "R"), "R10000020" + separator + "10000000\r\n");
+        EXPECT_EQ(client.Ask("$R10004024\r\n", "R"),
+                  "R10004024" + separator + Hex(ImageWord(0x10004024), "%08X") + "\r\n");
+        EXPECT_EQ(client.Ask("$PKVRQ,PRT\r\n", "$", kQuiet), "");
+        EXPECT_EQ(client.Take(), "");
+    }
+}
+
+TEST_F(Board, FaultSilence)
+{
+    auto options = Options(9600);
+    options.stream = true;
+    options.streamPeriod = kFastStream;
+    auto& board = Start(options);
+    BoardClient client(board.DevicePath(), 9600);
+    ASSERT_NE(client.Ask(kPortQuery, "$PKVRR"), "");
+
+    board.SetFault(BoardFault::Silence, true);
+    client.ReadFor(kQuiet);   // a burst already written may still come in
+    client.Take();
+    client.Send(kPortQuery);
+    ASSERT_TRUE(board.Transcript().WaitForExchanges(2, kArrival));
+    client.ReadFor(kQuiet);
+    EXPECT_EQ(client.Take(), "");
+    EXPECT_EQ(board.Transcript().Exchanges().back().reply, "");
+
+    board.SetFault(BoardFault::Silence, false);
+    EXPECT_NE(client.Ask(kPortQuery, "$PKVRR"), "");
+    EXPECT_NE(client.Ask("", "$GPGGA"), "");
+}
+
+TEST_F(Board, FaultWrongEcho)
+{
+    auto options = Options(19200);
+    auto& board = Start(options);
+    options.mode = BoardMode::Pfl;
+    options.deviceName = "pfl";
+    auto& pfl = Start(options);
+    BoardClient client(board.DevicePath(), 19200);
+    BoardClient pflClient(pfl.DevicePath(), 19200);
+
+    board.SetFault(BoardFault::WrongEcho, true);
+    pfl.SetFault(BoardFault::WrongEcho, true);
+    const std::string reply = client.Ask("$PKVRQ,RDM,10000020\r\n", "$PKVRR");
+    EXPECT_TRUE(ValidNmeaLine(reply)) << reply;
+    EXPECT_NE(Field(reply, 2), "10000020");
+    EXPECT_EQ(Field(reply, 3), "10000000") << "the value stays that of the address asked for";
+    const std::string pflReply = pflClient.Ask("$R10000020\r\n", "R");
+    ASSERT_NE(pflReply.find(':'), std::string::npos) << pflReply;
+    EXPECT_EQ(pflReply.substr(pflReply.find(':')), ":10000000\r\n");
+    EXPECT_NE(pflReply.substr(0, 10), "R10000020:");
+
+    board.SetFault(BoardFault::WrongEcho, false);
+    EXPECT_EQ(Field(client.Ask("$PKVRQ,RDM,10000020\r\n", "$PKVRR"), 2), "10000020");
+}
+
+TEST_F(Board, FaultNoRid)
+{
+    auto& board = Start(Options(4800));
+    BoardClient client(board.DevicePath(), 4800);
+    board.SetFault(BoardFault::NoRid, true);
+    EXPECT_EQ(client.Ask("$PKVRQ,RID\r\n", "$PKVRR", kQuiet), "");
+    EXPECT_NE(client.Ask(kPortQuery, "$PKVRR"), "");
+    board.SetFault(BoardFault::NoRid, false);
+    EXPECT_NE(client.Ask("$PKVRQ,RID\r\n", "$PKVRR,RID"), "");
+}
+
+TEST_F(Board, FaultJunkBetweenReplies)
+{
+    auto& board = Start(Options(4800));
+    BoardClient client(board.DevicePath(), 4800);
+    board.SetFault(BoardFault::Junk, true);
+    const std::string first = client.Ask(kPortQuery, "$PKVRR");
+    const std::string second = client.Ask(kPortQuery, "$PKVRR");
+    EXPECT_TRUE(ValidNmeaLine(first) && ValidNmeaLine(second));
+
+    // Between the two replies: junk and a cut sentence, with no line end.
+    client.Send(kPortQuery);
+    ASSERT_TRUE(client.ReadUntil([](const std::string& s) { return s.find("$PKVRR") != std::string::npos; }, kArrival));
+    const std::string between = client.Take();
+    const std::string junk = between.substr(0, between.find("$PKVRR"));
+    EXPECT_NE(junk.find('\0'), std::string::npos);
+    EXPECT_NE(junk.find("$GP"), std::string::npos);
+    EXPECT_EQ(junk.find('\n'), std::string::npos);
+
+    board.SetFault(BoardFault::Junk, false);
+    client.ReadFor(kQuiet);
+    client.Take();
+    client.Send(kPortQuery);
+    ASSERT_TRUE(board.Transcript().WaitForExchanges(4, kArrival));
+    client.ReadFor(kQuiet);
+    const std::string clean = client.Take();
+    EXPECT_TRUE(ValidNmeaLine(clean)) << clean;
+}
+
+TEST_F(Board, PacedBytesTakeTheirWireTime)
+{
+    constexpr unsigned kRate = 57600;
+    auto options = Options(kRate);
+    options.pace = true;
+    auto& board = Start(options);
+    BoardClient client(board.DevicePath(), kRate);
+
+    std::string queries;
+    for (int i = 0; i < 40; ++i)
+        queries += "$PKVRQ,RDM," + Hex(kFlashBase + 4 * i) + "\r\n";
+    const auto wireTime = [](size_t bytes) { return std::chrono::microseconds(bytes * 10 * 1000000 / kRate); };
+    constexpr auto kSlack = 3ms;   // the line may start with a little credit
+
+    const auto start = std::chrono::steady_clock::now();
+    client.Send(queries);
+    ASSERT_TRUE(board.Transcript().WaitForBytes(queries.size(), kArrival));
+    const auto received = std::chrono::steady_clock::now();
+    ASSERT_TRUE(client.ReadUntil([](const std::string& s) { return std::count(s.begin(), s.end(), '\n') == 40; },
+                                 kArrival));
+    const auto answered = std::chrono::steady_clock::now();
+
+    EXPECT_GE(received - start, wireTime(queries.size()) - kSlack);
+    EXPECT_GE(answered - start, wireTime(client.Take().size()) - kSlack);
+}
+
+TEST_F(Board, StopRemovesTheDeviceAndSavesFlash)
+{
+    auto& board = Start(Options(4800));
+    const std::string device = board.DevicePath();
+    EXPECT_EQ(board.ReadFlash(kFlashBase, 0x40), std::vector<uint8_t>(m_image.begin(), m_image.begin() + 0x40));
+    board.SaveFlash(m_dir.File("saved.bin"));
+    EXPECT_EQ(velmor::test::ReadFile(m_dir.File("saved.bin")), m_image);
+
+    board.Stop();
+    EXPECT_NE(::access(device.c_str(), F_OK), 0);
+    EXPECT_THROW(Start(Options(38400, "odd")), std::invalid_argument);
+}
+
+} // namespace
+} // namespace receiver
