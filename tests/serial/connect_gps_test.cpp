@@ -1,0 +1,162 @@
+// "Connect GPS" against the simulated board over a pseudo-terminal.
+#include "loader/serial/receiver_query.h"
+#include "tests/support/board_fixture.h"
+#include "tests/support/log_recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace velmor {
+namespace {
+
+using receiver::BoardFault;
+using receiver::BoardMode;
+using receiver::BoardOptions;
+
+std::wstring Line(const char* format, uint32_t value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return std::wstring(text, text + std::strlen(text));
+}
+
+class ConnectGpsTest : public ::testing::Test {
+protected:
+    // The report of a board whose flash holds the default sample image.
+    std::vector<std::wstring> FullReport(uint32_t baud) const
+    {
+        const auto& img = m_image;
+        return {L" GPS flash information",
+                Line("Pfld len:0x%x", 0x2000),
+                Line("Pfld crc:0x%x", test::BoardFixture::WordAt(img, 0x2000)),
+                L"Pfld ver:1.7 (1.07)",
+                Line("Main FW len:0x%x", 0x20000),
+                Line("Main FW crc:0x%x", test::BoardFixture::WordAt(img, 0x24000)),
+                L"Main FW ver:0.2 (V2.15)",
+                Line("GPS connected at %d", baud)};
+    }
+
+    test::DeviceFolder m_folder;
+    test::BoardFixture m_board {m_folder};
+    test::LogRecorder m_log;
+    std::vector<uint8_t> m_image = receiver::MakeSampleImage({});
+};
+
+class ConnectAtRate : public ConnectGpsTest, public ::testing::WithParamInterface<unsigned> {};
+
+TEST_P(ConnectAtRate, FindsTheBoardAndReadsItsSections)
+{
+    BoardOptions options;
+    options.commandRate = GetParam();
+    m_board.Start(options, m_image);
+    EXPECT_TRUE(ConnectGps(L"GPS1:"));
+    EXPECT_EQ(m_log.PaneLines(), FullReport(GetParam()));
+    EXPECT_EQ(m_log.StatusLines(), (std::vector<std::wstring> {L"Waiting data from GPS...", L""}));
+    const ReceiverInfo& info = TheReceiverInfo();
+    EXPECT_EQ(info.baud, GetParam());
+    EXPECT_FALSE(info.pflMode);
+    EXPECT_TRUE(info.connected);
+    EXPECT_STREQ(info.fw.text, "V2.15");
+}
+
+INSTANTIATE_TEST_SUITE_P(ScanRates, ConnectAtRate, ::testing::Values(4800u, 57600u, 19200u, 115200u, 9600u));
+
+TEST_F(ConnectGpsTest, NothingAt38400)
+{
+    BoardOptions options;
+    options.commandRate = 38400;
+    ASSERT_THROW(m_board.Start(options, m_image), std::invalid_argument);   // not a receiver rate
+}
+
+TEST_F(ConnectGpsTest, SilentBoardIsNotFound)
+{
+    auto& board = m_board.Start({}, m_image);
+    board.SetFault(BoardFault::Silence, true);
+    EXPECT_FALSE(ConnectGps(L"GPS1:"));
+    EXPECT_EQ(m_log.PaneLines(), (std::vector<std::wstring> {L" GPS flash information", L"Pfld N/a",
+                                                            L"Main FW N/a", L"Cannot connect to GPS."}));
+    EXPECT_EQ(TheReceiverInfo().baud, 0u);
+}
+
+TEST_F(ConnectGpsTest, NoPort)
+{
+    EXPECT_FALSE(ConnectGps(L"GPS2:"));
+    EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {L"Cannot open GPS port."});
+    ASSERT_EQ(m_log.Messages().size(), 1u);
+    EXPECT_EQ(m_log.Messages()[0].text, L"Can not open serial port 1.");
+}
+
+TEST_F(ConnectGpsTest, PflModeWithAndWithoutFw)
+{
+    BoardOptions options;
+    options.mode = BoardMode::Pfl;
+    auto& board = m_board.Start(options, m_image);
+    EXPECT_TRUE(ConnectGps(L"GPS1:"));
+    auto lines = m_log.PaneLines();
+    // The resident loader knows no identification query: no FW version.
+    auto expected = FullReport(19200);
+    expected[6] = L"Main FW ver:N/a";
+    expected.insert(expected.begin(), L"PFL mode detected");
+    EXPECT_EQ(lines, expected);
+    EXPECT_TRUE(TheReceiverInfo().pflMode);
+    const auto exchanges = board.Transcript().Exchanges();
+    ASSERT_GE(exchanges.size(), 2u);
+    EXPECT_EQ(exchanges[1].sentence, "$R10000020");
+
+    // Without an FW section the detection still succeeds in PFL mode.
+    std::vector<uint8_t> noFw = m_image;
+    for (size_t i = 0x4000; i < noFw.size(); ++i)
+        noFw[i] = 0xFF;
+    m_log.Reset();
+    m_board.Start(options, noFw);
+    EXPECT_TRUE(ConnectGps(L"GPS1:"));
+    lines = m_log.PaneLines();
+    EXPECT_EQ(lines[lines.size() - 2], L"Main FW N/a");
+    EXPECT_EQ(lines.back(), L"GPS connected at 19200");
+
+    // A later detection of a board in command mode reads memory with RDM again.
+    m_log.Reset();
+    auto& normal = m_board.Start({}, m_image);
+    EXPECT_TRUE(ConnectGps(L"GPS1:"));
+    EXPECT_FALSE(TheReceiverInfo().pflMode);
+    EXPECT_EQ(normal.Transcript().Exchanges().at(1).sentence, "$PKVRQ,RDM,10000020");
+}
+
+TEST_F(ConnectGpsTest, Faults)
+{
+    struct Case {
+        BoardFault fault;
+        bool connected;
+        std::vector<std::wstring> tail;   // the report after its first line
+    } cases[] = {
+        // The rate answers, but no memory word reads back right.
+        {BoardFault::WrongEcho, false, {L"Pfld N/a", L"Main FW N/a", L"Cannot connect to GPS."}},
+        {BoardFault::NoRid, true, {}},
+        {BoardFault::Junk, true, {}},
+    };
+    for (const auto& c : cases) {
+        m_log.Reset();
+        auto& board = m_board.Start({}, m_image);
+        board.SetFault(c.fault, true);
+        EXPECT_EQ(ConnectGps(L"GPS1:"), c.connected);
+        auto lines = m_log.PaneLines();
+        ASSERT_FALSE(lines.empty());
+        if (!c.tail.empty()) {
+            EXPECT_EQ(std::vector<std::wstring>(lines.begin() + 1, lines.end()), c.tail);
+        }
+        EXPECT_EQ(TheReceiverInfo().baud, 4800u);
+    }
+    // Without the identification answer only the FW version is missing.
+    m_log.Reset();
+    auto& board = m_board.Start({}, m_image);
+    board.SetFault(BoardFault::NoRid, true);
+    EXPECT_TRUE(ConnectGps(L"GPS1:"));
+    auto expected = FullReport(4800);
+    expected[6] = L"Main FW ver:N/a";
+    EXPECT_EQ(m_log.PaneLines(), expected);
+}
+
+} // namespace
+} // namespace velmor

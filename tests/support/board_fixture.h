@@ -1,0 +1,34 @@
+// A simulated receiver board with a sample flash image, published as
+// <device folder>/gps1 for the length of a test.
+#pragma once
+
+#include "receiver/sample_image.h"
+#include "receiver/simulated_board.h"
+#include "tests/support/device_folder.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velmor::test {
+
+class BoardFixture {
+public:
+    explicit BoardFixture(const DeviceFolder& folder) : m_folder(folder) {}
+
+    // Writes `image` as the board's flash file and starts a board on it.
+    receiver::SimulatedBoard& Start(receiver::BoardOptions options, const std::vector<uint8_t>& image,
+                                    const std::string& name = "gps1");
+    const std::string& FlashPath() const { return m_flashPath; }
+    void Stop() { m_board.reset(); }
+
+    // Little-endian word of an image at a file offset.
+    static uint32_t WordAt(const std::vector<uint8_t>& image, size_t offset);
+
+private:
+    const DeviceFolder& m_folder;
+    std::string m_flashPath;
+    std::unique_ptr<receiver::SimulatedBoard> m_board;
+};
+
+} // namespace velmor::test
