@@ -8,50 +8,68 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
+#include <shared_mutex>
 
 namespace velmor {
 namespace {
 
-std::atomic<LogView*> g_view {nullptr};
-std::atomic<LogFile*> g_file {nullptr};
+// Calls hold a shared lock while they use the view or the file, so unbinding
+// waits until no call is inside them any more; then they can be destroyed.
+std::shared_mutex g_viewMutex;
+LogView* g_view = nullptr;
+std::shared_mutex g_fileMutex;
+LogFile* g_file = nullptr;
 std::atomic<bool> g_uploadInProgress {false};
 
 } // namespace
 
 LogView* SetLogView(LogView* view)
 {
-    return g_view.exchange(view);
+    std::unique_lock lock(g_viewMutex);
+    std::swap(g_view, view);
+    return view;
 }
 
 LogFile* SetLogFile(LogFile* file)
 {
-    return g_file.exchange(file);
+    std::unique_lock lock(g_fileMutex);
+    std::swap(g_file, file);
+    return file;
 }
 
 void LogLine(const std::wstring& text)
 {
-    if (LogView* view = g_view.load())
-        view->AddLogLine(text);
+    {
+        std::shared_lock lock(g_viewMutex);
+        if (g_view)
+            g_view->AddLogLine(text);
+    }
     WriteLogFile(text);
 }
 
 void StatusLine(const std::wstring& text)
 {
-    if (LogView* view = g_view.load())
-        view->SetStatusLine(text);
+    {
+        std::shared_lock lock(g_viewMutex);
+        if (g_view)
+            g_view->SetStatusLine(text);
+    }
     WriteLogFile(text);
 }
 
 void WriteLogFile(const std::wstring& text)
 {
-    if (LogFile* file = g_file.load())
-        file->Write(text);
+    std::shared_lock lock(g_fileMutex);
+    if (g_file)
+        g_file->Write(text);
 }
 
 void ClearLogPane()
 {
-    if (LogView* view = g_view.load())
-        view->ClearLogPane();
+    std::shared_lock lock(g_viewMutex);
+    if (g_view)
+        g_view->ClearLogPane();
 }
 
 std::wstring Printf(const char* format, ...)
@@ -76,8 +94,11 @@ void SetUploadInProgress(bool on)
 
 void EnableControls(bool enable, bool success)
 {
-    if (LogView* view = g_view.load())
-        view->SetInputControlsEnabled(enable);
+    {
+        std::shared_lock lock(g_viewMutex);
+        if (g_view)
+            g_view->SetInputControlsEnabled(enable);
+    }
     if (!enable)
         return;
     SetUploadInProgress(false);

@@ -1,0 +1,286 @@
+#include "loader/loader_dialog.h"
+
+#include "loader/about_dialog.h"
+#include "loader/app_strings.h"
+#include "loader/loader_resources.h"
+#include "loader/log/log.h"
+#include "loader/serial/receiver_query.h"
+#include "loader/terminal/terminal.h"
+#include "loader/upload/image_preparation.h"
+#include "platform/dialog/data_exchange.h"
+#include "platform/dialog/gui_caller.h"
+#include "platform/dialog/message_boxes.h"
+#include "platform/dialog/save_file_chooser.h"
+#include "platform/text.h"
+
+#include <unistd.h>
+
+namespace velmor {
+namespace {
+
+constexpr const wchar_t* kBaudEntries[] = {L"9600", L"19200", L"57600", L"115200", L"4800"};
+constexpr int kBaudCommands[] = {CmdBaud9600, CmdBaud19200, CmdBaud57600, CmdBaud115200, CmdBaud4800};
+constexpr uint32_t kBaudRates[] = {9600, 19200, 57600, 115200, 4800};
+constexpr int kDefaultBaudIndex = 4;
+constexpr const wchar_t* kPortEntries[] = {L"GPS1:", L"GPS2:"};
+
+std::wstring Cut(const std::wstring& text, size_t max)
+{
+    return text.size() > max ? text.substr(0, max) : text;
+}
+
+} // namespace
+
+LoaderDialog::LoaderDialog(platform::GuiCaller& gui) : platform::Dialog(MainDialogTemplate()), m_gui(gui)
+{
+    SetLogFile(&m_logFile);
+    SetStopRequested(false);
+    m_logFile.Open(GetProgramDirectory() + kLogFileName,
+                   LoadLoaderString(kStrWindowTitle) + L" " + LoadLoaderString(kStrVersion));
+
+    BindClicked(kIdLoad, [this] { OnLoad(); });
+    BindClicked(kIdBrowseOrSend, [this] { OnBrowseOrSend(); });
+    BindClicked(kIdModeButton, [this] { OnModeButton(); });
+    BindSelectionChanged(kIdBaudCombo, [this] { OnBaudSelect(); });
+    BindClicked(kIdHex, [this] { OnHexToggle(); });
+    BindClicked(kIdPause, [this] { OnPauseToggle(); });
+    BindClicked(kIdLogo, [this] { OnLogoClick(); });
+    BindSelectionChanged(kIdPortCombo, [this] { OnPortSelect(); });
+    BindClicked(kIdConnect, [this] { OnConnectGps(); });
+    BindCloseRequest([this] { return OnCloseRequest(); });
+}
+
+LoaderDialog::~LoaderDialog()
+{
+    ShutDownWorkers();
+}
+
+void LoaderDialog::ShutDownWorkers()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    // Order matters: shut the gate first so a worker waiting on the GUI thread
+    // is released, then unbind (which waits for calls still inside us).
+    SetStopRequested(true);
+    PostCommand(CmdStop);
+    m_gui.Shut();
+    SetLogView(nullptr);
+    SetLogFile(nullptr);
+    m_logFile.Close();
+    if (!WaitForWorkers(std::chrono::milliseconds(kWorkerShutdownMs))) {
+        // A worker stuck in a driver call: end here rather than let it run into
+        // the program's teardown.
+        _exit(0);
+    }
+}
+
+void LoaderDialog::OnInitDialog()
+{
+    m_imagePath = platform::Widen(GetProgramDirectory() + kDefaultImageName);
+    platform::Dialog::OnInitDialog();
+    ListReset(kIdLogPane);
+    SetLogView(this);
+    SetIcon(LoaderIcon());
+    SetItemBitmap(kIdLogo, LoaderLogo());
+    CenterOnScreen();
+    ApplyMode();
+
+    ComboReset(kIdBaudCombo);
+    for (const wchar_t* entry : kBaudEntries)
+        ComboAddString(kIdBaudCombo, entry);
+    ComboSetCurSel(kIdBaudCombo, kDefaultBaudIndex);
+    ComboReset(kIdPortCombo);
+    for (const wchar_t* entry : kPortEntries)
+        ComboAddString(kIdPortCombo, entry);
+    ComboSetCurSel(kIdPortCombo, 0);
+    SetPortName(kPortEntries[0]);
+}
+
+void LoaderDialog::DoDataExchange(platform::DataExchange& exchange)
+{
+    exchange.Text(kIdImageCombo, m_imagePath);
+}
+
+void LoaderDialog::ApplyMode()
+{
+    EnableItem(kIdLoad, false);
+    if (!m_terminalMode) {
+        EnableItem(kIdConnect, true);
+        EnableItem(kIdImageCombo, true);
+        EnableItem(kIdBrowseOrSend, true);
+        SetItemText(kIdBrowseOrSend, L"...");
+        SetItemText(kIdModeButton, L"Loader");
+        SetItemText(kIdImageLabel, L"Select FW Image");
+        ShowItem(kIdStatusLine, true);
+        ShowItem(kIdBaudCombo, false);
+        ShowItem(kIdHex, false);
+        ShowItem(kIdPause, false);
+        ComboReset(kIdImageCombo);
+        ComboAddString(kIdImageCombo, m_imagePath);
+        ComboSetCurSel(kIdImageCombo, 0);
+    } else {
+        EnableItem(kIdConnect, false);
+        EnableItem(kIdImageCombo, true);
+        EnableItem(kIdBrowseOrSend, true);
+        SetItemText(kIdBrowseOrSend, L"Send");
+        SetItemText(kIdModeButton, L"Terminal");
+        SetItemText(kIdImageLabel, L"GPS Command");
+        ShowItem(kIdStatusLine, false);
+        ShowItem(kIdBaudCombo, true);
+        ShowItem(kIdHex, true);
+        ShowItem(kIdPause, true);
+        ComboReset(kIdImageCombo);
+        for (const wchar_t* const* list : {kCannedCommands, kCannedStreamCommands})
+            for (const wchar_t* const* entry = list; *entry; ++entry)
+                ComboAddString(kIdImageCombo, *entry);
+    }
+}
+
+void LoaderDialog::AddLogLine(const std::wstring& text)
+{
+    m_gui.Call([this, &text] {
+        ListAddString(kIdLogPane, text);
+        const int n = ListCount(kIdLogPane);
+        if (n > 0)
+            ListSetCurSel(kIdLogPane, n - 1);
+        if (n > kLogPaneLines)
+            ListDeleteString(kIdLogPane, 0);
+        RepaintItem(kIdLogPane);
+    });
+}
+
+void LoaderDialog::SetStatusLine(const std::wstring& text)
+{
+    m_gui.Call([this, &text] {
+        SetItemText(kIdStatusLine, text);
+        RepaintItem(kIdStatusLine);
+    });
+}
+
+void LoaderDialog::ClearLogPane()
+{
+    m_gui.Call([this] {
+        ListReset(kIdLogPane);
+        Repaint();
+    });
+}
+
+void LoaderDialog::SetInputControlsEnabled(bool enable)
+{
+    m_gui.Call([this, enable] {
+        EnableItem(kIdLoad, false);
+        for (int id : {kIdConnect, kIdImageCombo, kIdBrowseOrSend, kIdModeButton, kIdPortCombo})
+            EnableItem(id, enable);
+    });
+}
+
+void LoaderDialog::OnBrowseOrSend()
+{
+    if (m_terminalMode) {
+        SetSendText(Cut(ItemText(kIdImageCombo), kImagePathMax));
+        PostCommand(CmdSend);
+        return;
+    }
+    const platform::SaveFileRequest request {L"Get name Image - file",
+                                             L"Image - FILES(*.bin)|*.bin|ALL files(*.*)|*.*||",
+                                             Cut(ItemText(kIdImageCombo), kImagePathMax)};
+    if (const auto chosen = platform::ChooseSaveFile(this, request)) {
+        m_imagePath = Cut(*chosen, kImagePathMax);
+        SetItemText(kIdImageCombo, m_imagePath);   // the list keeps its entry
+    }
+    SetFocusTo(kIdConnect);
+    m_defaultCommandId = kIdConnect;
+}
+
+void LoaderDialog::OnOk()
+{
+    // The dialog never closes on OK; once the chooser was used, OK means "Connect GPS".
+    if (m_defaultCommandId != 0)
+        SendCommand(m_defaultCommandId);
+}
+
+void LoaderDialog::OnPortSelect()
+{
+    SetPortName(Cut(ItemText(kIdPortCombo), 59));
+    if (m_terminalMode)
+        PostCommand(CmdReopen);
+}
+
+void LoaderDialog::OnModeButton()
+{
+    ListReset(kIdLogPane);
+    if (m_terminalMode) {
+        m_terminalMode = false;
+        PostCommand(CmdStop);
+    } else {
+        m_terminalMode = true;
+    }
+    ApplyMode();
+    if (m_terminalMode) {
+        m_workerParams.terminal = 1;
+        m_workerParams.portName = PortName();
+        m_workerParams.session = BeginTerminalSession();
+        StartWorkerThread(&m_workerParams);
+        OnBaudSelect();
+    }
+}
+
+void LoaderDialog::OnBaudSelect()
+{
+    const int index = ComboCurSel(kIdBaudCombo);
+    if (index < 0 || index >= int(std::size(kBaudCommands)))
+        return;
+    PostCommand(kBaudCommands[index]);
+    SetTerminalBaud(kBaudRates[index]);
+}
+
+void LoaderDialog::OnHexToggle()
+{
+    SetHexDisplay(!HexDisplay());
+}
+
+void LoaderDialog::OnPauseToggle()
+{
+    SetPauseDisplay(!PauseDisplay());
+}
+
+void LoaderDialog::OnLogoClick()
+{
+    if (UploadInProgress())
+        return;
+    AboutDialog about(this);
+    about.m_title = AboutDialog::TitleText();
+    about.m_info = AboutDialog::InfoText(TheReceiverInfo());
+    about.DoModal();
+}
+
+void LoaderDialog::OnConnectGps()
+{
+    EnableItem(kIdLoad, ConnectGps(PortName()));
+}
+
+void LoaderDialog::OnLoad()
+{
+    UpdateData(true);   // a typed path counts
+    ListReset(kIdLogPane);
+    Repaint();
+    m_workerParams.terminal = 0;
+    m_workerParams.imagePath = m_imagePath;
+    m_workerParams.portName = PortName();
+    m_workerParams.session.reset();
+    EnableControls(false, false);
+    StartWorkerThread(&m_workerParams);
+}
+
+bool LoaderDialog::OnCloseRequest()
+{
+    if (!UploadInProgress())
+        return true;
+    const platform::Message question {
+        L"GPS uploading is in progress. Terminating may cause GPS failure.\r\nTerminate anyway ?",
+        LoadLoaderString(kStrAppTitle), platform::MessageButtons::YesNo, platform::MessageIcon::Question};
+    return platform::ShowMessage(question) == platform::MessageAnswer::Yes;
+}
+
+} // namespace velmor

@@ -1,0 +1,313 @@
+// The loader's main dialog as a user meets it, offscreen: controls in both
+// modes, defaults, the chooser and Enter, the About box, the log pane and file,
+// enabling around operations, and the close question.
+#include "loader/about_dialog.h"
+#include "loader/loader_dialog.h"
+#include "loader/loader_resources.h"
+#include "loader/log/log.h"
+#include "loader/serial/receiver_query.h"
+#include "loader/upload/image_preparation.h"
+#include "platform/dialog/gui_caller.h"
+#include "platform/dialog/save_file_chooser.h"
+#include "platform/text.h"
+#include "tests/platform/gui_wait.h"
+#include "tests/support/device_folder.h"
+#include "tests/support/image_files.h"
+#include "tests/support/log_recorder.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace velmor {
+namespace {
+
+using platform::test::WaitUntil;
+using namespace std::chrono_literals;
+
+// Runs `steps` inside the dialog's modal loop; ends it after `limit`.
+int RunDialog(platform::Dialog& dialog, const std::function<void()>& steps, std::chrono::milliseconds limit = 20s)
+{
+    QDialog* window = dialog.Widget();
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, window, [&dialog] { dialog.EndDialog(-999); });
+    QTimer::singleShot(0, window, [&] {
+        guard.start(limit);
+        if (QTest::qWaitForWindowExposed(window))
+            steps();
+    });
+    return dialog.DoModal();
+}
+
+std::string LogFileText()
+{
+    const auto bytes = test::ReadFile(GetProgramDirectory() + "Velmor.txt");
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class LoaderDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TheReceiverInfo() = ReceiverInfo {};
+        SetUploadInProgress(false);
+    }
+    void TearDown() override
+    {
+        platform::SetSaveFileHandler({});
+        SetUploadInProgress(false);
+    }
+
+    std::vector<std::wstring> Pane(LoaderDialog& dialog)
+    {
+        std::vector<std::wstring> lines;
+        for (int i = 0; i < dialog.ListCount(kIdLogPane); ++i)
+            lines.push_back(dialog.ListText(kIdLogPane, i));
+        return lines;
+    }
+
+    test::DeviceFolder m_folder;         // no devices in it unless a test adds one
+    test::LogRecorder m_messages {platform::MessageAnswer::No};
+    platform::GuiCaller m_gui;
+};
+
+TEST_F(LoaderDialogTest, ControlsInBothModes)
+{
+    LoaderDialog dialog(m_gui);
+    RunDialog(dialog, [&] {
+        const std::wstring defaultPath = platform::Widen(GetProgramDirectory() + "MarnethAndPfl.bin");
+        EXPECT_EQ(dialog.Widget()->windowTitle().toStdWString(), L"GPS firmware loader");
+        EXPECT_EQ(dialog.ItemText(kIdImageCombo), defaultPath);
+        EXPECT_EQ(dialog.ComboCount(kIdImageCombo), 1);
+        EXPECT_EQ(dialog.ItemText(kIdPortCombo), L"GPS1:");
+        EXPECT_EQ(dialog.ComboCount(kIdBaudCombo), 5);
+        EXPECT_EQ(dialog.ComboText(kIdBaudCombo, dialog.ComboCurSel(kIdBaudCombo)), L"4800");
+
+        struct Expect {
+            int id;
+            bool visible;
+            bool enabled;
+            std::wstring text;
+        };
+        const std::vector<Expect> loaderMode = {
+            {kIdBrowseOrSend, true, true, L"..."},   {kIdModeButton, false, true, L"Loader"},
+            {kIdLoad, true, false, L"Load"},        {kIdBaudCombo, false, true, L"4800"},
+            {kIdHex, false, true, L"Hex"},          {kIdPause, false, true, L"Pause"},
+            {kIdStatusLine, true, true, L""},       {kIdImageLabel, true, true, L"Select FW Image"},
+            {kIdLogo, true, true, L""},             {kIdPortCombo, true, true, L"GPS1:"},
+            {kIdModeLabel, false, true, L"Mode"},   {kIdConnect, true, true, L"Connect GPS"},
+        };
+        for (const auto& e : loaderMode) {
+            EXPECT_EQ(dialog.IsItemVisible(e.id), e.visible) << e.id;
+            EXPECT_EQ(dialog.IsItemEnabled(e.id), e.enabled) << e.id;
+            if (e.id != kIdLogo) {
+                EXPECT_EQ(dialog.ItemText(e.id), e.text) << e.id;
+            }
+        }
+
+        // The mode button is hidden; its command still switches.
+        dialog.SendCommand(kIdModeButton);
+        EXPECT_TRUE(dialog.TerminalMode());
+        EXPECT_EQ(dialog.ItemText(kIdBrowseOrSend), L"Send");
+        EXPECT_EQ(dialog.ItemText(kIdModeButton), L"Terminal");
+        EXPECT_EQ(dialog.ItemText(kIdImageLabel), L"GPS Command");
+        EXPECT_FALSE(dialog.IsItemVisible(kIdStatusLine));
+        for (int id : {kIdBaudCombo, kIdHex, kIdPause})
+            EXPECT_TRUE(dialog.IsItemVisible(id)) << id;
+        EXPECT_FALSE(dialog.IsItemEnabled(kIdConnect));
+        EXPECT_FALSE(dialog.IsItemVisible(kIdModeButton));
+        EXPECT_EQ(dialog.ItemText(kIdImageCombo), L"");
+        ASSERT_EQ(dialog.ComboCount(kIdImageCombo), 16);
+        for (int i = 1; i < 16; ++i)
+            EXPECT_LT(dialog.ComboText(kIdImageCombo, i - 1), dialog.ComboText(kIdImageCombo, i));
+
+        // No device: the terminal cannot start; the outcome line and the controls say so.
+        ASSERT_TRUE(WaitUntil([&] { return !Pane(dialog).empty(); }));
+        EXPECT_EQ(Pane(dialog), std::vector<std::wstring> {L"Upload failed"});
+        EXPECT_TRUE(dialog.IsItemEnabled(kIdConnect));
+        EXPECT_TRUE(dialog.TerminalMode());
+        ASSERT_EQ(m_messages.Messages().size(), 1u);
+        EXPECT_EQ(m_messages.Messages()[0].text, L"Can not open serial port 1.");
+
+        dialog.SendCommand(kIdModeButton);
+        EXPECT_FALSE(dialog.TerminalMode());
+        EXPECT_EQ(dialog.ItemText(kIdImageCombo), defaultPath);
+        EXPECT_TRUE(dialog.IsItemVisible(kIdStatusLine));
+        EXPECT_FALSE(dialog.IsItemVisible(kIdBaudCombo));
+        EXPECT_TRUE(Pane(dialog).empty());
+        dialog.EndDialog(0);
+    });
+}
+
+TEST_F(LoaderDialogTest, ChooserThenEnterActsAsConnect)
+{
+    std::vector<platform::SaveFileRequest> requests;
+    std::optional<std::wstring> answer = L"/images/other.bin";
+    platform::SetSaveFileHandler([&](const platform::SaveFileRequest& request, platform::Dialog*) {
+        requests.push_back(request);
+        return answer;
+    });
+    LoaderDialog dialog(m_gui);
+    RunDialog(dialog, [&] {
+        const std::wstring defaultPath = dialog.ItemText(kIdImageCombo);
+        // Before the chooser was ever used, Enter does nothing.
+        dialog.SetFocusTo(kIdImageCombo);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_TRUE(m_messages.Messages().empty());
+        EXPECT_TRUE(dialog.Widget()->isVisible());
+
+        QTest::mouseClick(dialog.Item(kIdBrowseOrSend), Qt::LeftButton);
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].title, L"Get name Image - file");
+        EXPECT_EQ(requests[0].filter, L"Image - FILES(*.bin)|*.bin|ALL files(*.*)|*.*||");
+        EXPECT_EQ(requests[0].initialName, defaultPath);
+        EXPECT_EQ(dialog.ItemText(kIdImageCombo), L"/images/other.bin");
+        EXPECT_EQ(dialog.ComboText(kIdImageCombo, 0), defaultPath);   // the list keeps the default
+        EXPECT_EQ(QApplication::focusWidget(), dialog.Item(kIdConnect));
+
+        // Enter, and the caption's OK, now run "Connect GPS": no device here.
+        dialog.SetFocusTo(kIdImageCombo);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        ASSERT_EQ(m_messages.Messages().size(), 1u);
+        EXPECT_EQ(m_messages.Messages()[0].text, L"Can not open serial port 1.");
+        EXPECT_EQ(dialog.ItemText(kIdStatusLine), L"Cannot open GPS port.");
+        EXPECT_TRUE(dialog.Widget()->isVisible());
+
+        // A cancelled chooser changes nothing but still moves the default to "Connect GPS".
+        answer.reset();
+        QTest::mouseClick(dialog.Item(kIdBrowseOrSend), Qt::LeftButton);
+        EXPECT_EQ(dialog.ItemText(kIdImageCombo), L"/images/other.bin");
+        dialog.SendCommand(platform::kIdOk);
+        EXPECT_EQ(m_messages.Messages().size(), 2u);
+        dialog.EndDialog(0);
+    });
+}
+
+TEST_F(LoaderDialogTest, PaneKeepsThirtyLinesAndTheFileKeepsAll)
+{
+    {
+        LoaderDialog first(m_gui);
+        RunDialog(first, [&] {
+            LogLine(L"from the first run");
+            first.EndDialog(0);
+        });
+    }
+    platform::GuiCaller gui;
+    LoaderDialog dialog(gui);
+    RunDialog(dialog, [&] {
+        for (int i = 1; i <= 31; ++i)
+            LogLine(L"line " + std::to_wstring(i));
+        StatusLine(L"a status");
+        const auto lines = Pane(dialog);
+        ASSERT_EQ(lines.size(), 30u);
+        EXPECT_EQ(lines.front(), L"line 2");
+        EXPECT_EQ(lines.back(), L"line 31");
+        EXPECT_EQ(dialog.ListCurSel(kIdLogPane), 29);
+        EXPECT_EQ(dialog.ItemText(kIdStatusLine), L"a status");
+        dialog.EndDialog(0);
+    });
+    std::string expected = "GPS firmware loader 1.0.7\r\n";
+    for (int i = 1; i <= 31; ++i)
+        expected += "line " + std::to_string(i) + "\r\n";
+    expected += "a status\r\n";
+    EXPECT_EQ(LogFileText(), expected);   // nothing of the first run is left
+}
+
+TEST_F(LoaderDialogTest, EnableControlsAroundAnOperation)
+{
+    LoaderDialog dialog(m_gui);
+    RunDialog(dialog, [&] {
+        const int inputs[] = {kIdConnect, kIdImageCombo, kIdBrowseOrSend, kIdModeButton, kIdPortCombo};
+        dialog.EnableItem(kIdLoad, true);
+        EnableControls(false, false);
+        EXPECT_FALSE(dialog.IsItemEnabled(kIdLoad));
+        for (int id : inputs)
+            EXPECT_FALSE(dialog.IsItemEnabled(id)) << id;
+        EXPECT_TRUE(Pane(dialog).empty());
+
+        SetUploadInProgress(true);
+        EnableControls(true, false);
+        EXPECT_FALSE(dialog.IsItemEnabled(kIdLoad));
+        for (int id : inputs)
+            EXPECT_TRUE(dialog.IsItemEnabled(id)) << id;
+        EXPECT_FALSE(UploadInProgress());
+        EnableControls(true, true);
+        EXPECT_EQ(Pane(dialog), (std::vector<std::wstring> {L"Upload failed", L"Upload complete"}));
+        dialog.EndDialog(0);
+    });
+}
+
+TEST_F(LoaderDialogTest, AboutBox)
+{
+    ReceiverInfo info;
+    EXPECT_EQ(AboutDialog::TitleText(), L"GPS firmware loader 1.0.7");
+    EXPECT_EQ(AboutDialog::InfoText(info), L"GPS firmware version N/a\r\nGPS Pfld version N/a\r\n");
+    info.fw.minor = 2;
+    info.pfld.major = 1;
+    info.pfld.minor = 7;
+    info.pflMode = true;
+    EXPECT_EQ(AboutDialog::InfoText(info),
+              L"GPS firmware version 0.2\r\nGPS Pfld version 1.7\r\nPFL mode detected\r\n");
+
+    TheReceiverInfo() = info;
+    LoaderDialog dialog(m_gui);
+    RunDialog(dialog, [&] {
+        bool shown = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* about = platform::test::WaitForModal("QDialog");
+            ASSERT_NE(about, nullptr);
+            EXPECT_EQ(about->windowTitle(), QString("About"));
+            auto* infoEdit = about->findChild<QPlainTextEdit*>();
+            ASSERT_NE(infoEdit, nullptr);
+            EXPECT_EQ(infoEdit->toPlainText().toStdWString(),
+                      L"GPS firmware version 0.2\nGPS Pfld version 1.7\nPFL mode detected\n");
+            shown = true;
+            QTest::keyClick(about, Qt::Key_Return);   // its OK button closes it
+        });
+        QTest::mouseClick(dialog.Item(kIdLogo), Qt::LeftButton);
+        EXPECT_TRUE(shown);
+
+        // While the flash is being written the logo does nothing.
+        SetUploadInProgress(true);
+        dialog.ClickItem(kIdLogo);
+        EXPECT_EQ(QApplication::activeModalWidget(), dialog.Widget());
+        SetUploadInProgress(false);
+        dialog.EndDialog(0);
+    });
+}
+
+TEST_F(LoaderDialogTest, CloseAsksOnlyWhileTheFlashIsWritten)
+{
+    {
+        LoaderDialog dialog(m_gui);
+        EXPECT_EQ(RunDialog(dialog, [&] { dialog.Widget()->close(); }), platform::kIdCancel);
+        EXPECT_TRUE(m_messages.Messages().empty());
+    }
+    platform::GuiCaller gui;
+    LoaderDialog dialog(gui);
+    const int result = RunDialog(dialog, [&] {
+        SetUploadInProgress(true);
+        dialog.Widget()->close();   // answered No: stays open
+        ASSERT_EQ(m_messages.Messages().size(), 1u);
+        const auto question = m_messages.Messages()[0];
+        EXPECT_EQ(question.text,
+                  L"GPS uploading is in progress. Terminating may cause GPS failure.\r\nTerminate anyway ?");
+        EXPECT_EQ(question.caption, L"Velmor Firmware Loader");
+        EXPECT_EQ(question.buttons, platform::MessageButtons::YesNo);
+        EXPECT_TRUE(dialog.Widget()->isVisible());
+        // Escape ends the dialog without the question.
+        QTest::keyClick(dialog.Widget(), Qt::Key_Escape);
+    });
+    EXPECT_EQ(result, platform::kIdCancel);
+    EXPECT_EQ(m_messages.Messages().size(), 1u);
+}
+
+} // namespace
+} // namespace velmor
