@@ -1,6 +1,8 @@
 // Flash contents of the simulated board.
 #include "receiver/board_flash.h"
 
+#include "receiver/xor_checksum.h"
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -63,6 +65,27 @@ std::vector<uint8_t> BoardFlash::Read(uint32_t address, size_t count) const
     return bytes;
 }
 
+bool BoardFlash::Holds(uint32_t address, size_t count)
+{
+    return address >= kFlashBase && count <= kFlashSize && address - kFlashBase <= kFlashSize - count;
+}
+
+void BoardFlash::Erase(uint32_t address, size_t count)
+{
+    std::fill_n(m_memory.begin() + (address - kFlashBase), count, kErasedByte);
+}
+
+bool BoardFlash::IsErased(uint32_t address, size_t count) const
+{
+    const auto from = m_memory.begin() + (address - kFlashBase);
+    return std::all_of(from, from + long(count), [](uint8_t b) { return b == kErasedByte; });
+}
+
+void BoardFlash::Program(uint32_t address, std::span<const uint8_t> bytes)
+{
+    std::copy(bytes.begin(), bytes.end(), m_memory.begin() + (address - kFlashBase));
+}
+
 std::string BoardFlash::FwVersionText() const
 {
     const uint32_t end = Word(kFwStart + kHeaderEndOffset);
@@ -84,6 +107,41 @@ std::string BoardFlash::FwVersionText() const
         version += c;
     }
     return version;
+}
+
+std::string BoardFlash::PfldVersionText() const
+{
+    const uint32_t end = Word(kPfldStart + kHeaderEndOffset);
+    if (Word(kPfldStart + kHeaderStartOffset) != kPfldStart || end <= kPfldStart + kVersionAreaSize
+        || end >= kPfldLimit)
+        return {};
+    std::string text;
+    for (uint8_t c : Read(end - kVersionAreaSize, kVersionAreaSize)) {
+        if (c < ' ' || c > '~')
+            break;
+        text += char(c);
+    }
+    return text;
+}
+
+bool BoardFlash::HasFirmware() const
+{
+    const uint32_t end = Word(kFwStart + kHeaderEndOffset);
+    return Word(kFwStart + kHeaderStartOffset) == kFwStart && end > kFwStart + kHeaderSize && end < kFwLimit
+        && Byte(kFwStart + 3) == kSectionFirstWordTop;
+}
+
+void BoardFlash::SealFirmware()
+{
+    if (!HasFirmware())
+        return;
+    const uint32_t end = Word(kFwStart + kHeaderEndOffset);
+    if (!Holds(end, 4) || !IsErased(end, 4))
+        return;
+    const std::vector<uint8_t> section = Read(kFwStart, end - kFwStart);
+    const uint32_t sum = XorWords(section);
+    const uint8_t word[4] = {uint8_t(sum), uint8_t(sum >> 8), uint8_t(sum >> 16), uint8_t(sum >> 24)};
+    Program(end, word);
 }
 
 } // namespace receiver

@@ -17,6 +17,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: velmor-board [--dir DIR] [--name NAME] [--flash FILE] [--baud N] [--pfl] [--pfl-comma]\n"
     "                    [--no-stream] [--pace] [--fault silence|wrong-echo|no-rid|junk]...\n"
+    "                    [--type-id N] [--erase-time MS] [--rec-wait-interval MS] [--frame-timeout MS]\n"
     "  --dir DIR    where to publish the device (default $VELMOR_DEVICE_DIR, else /dev)\n"
     "  --name NAME  device name (default gps1)\n"
     "  --flash FILE binary flash image loaded at 0x10000000 (default: erased flash)\n"
@@ -25,9 +26,16 @@ constexpr const char* kUsage =
     "  --pfl-comma  PFL memory replies put ',' after the address instead of ':'\n"
     "  --no-stream  no position sentences\n"
     "  --pace       bytes take their time on the wire (10 bits each)\n"
-    "  --fault F    switch a fault on; may be repeated\n";
+    "  --fault F    switch a fault on; may be repeated\n"
+    "  --type-id N  the SFLD's type identifier byte (default 1)\n"
+    "  --erase-time MS        time to erase one flash sector (default 3)\n"
+    "  --rec-wait-interval MS REC_WAIT repeat interval while a loader waits for a frame (default 50)\n"
+    "  --frame-timeout MS     time limit for a whole frame (default 2000)\n"
+    "  The flash file is rewritten after each completed flash upload.\n";
 
 constexpr int kUsageError = 2;
+constexpr unsigned long kMaxTypeId = 0xFF;
+constexpr unsigned long kMaxMilliseconds = 3600000;   // an hour: anything longer is a typing error
 
 const std::map<std::string, receiver::BoardFault> kFaultNames = {
     {"silence", receiver::BoardFault::Silence},
@@ -40,6 +48,15 @@ const std::map<std::string, receiver::BoardFault> kFaultNames = {
 {
     std::cerr << "velmor-board: " << message << "\n" << kUsage;
     std::exit(kUsageError);
+}
+
+unsigned long Number(const std::string& text, unsigned long maximum)
+{
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0' || value > maximum)
+        UsageError("not a number up to " + std::to_string(maximum) + ": " + text);
+    return value;
 }
 
 } // namespace
@@ -79,6 +96,14 @@ int main(int argc, char** argv)
             options.stream = false;
         } else if (arg == "--pace") {
             options.pace = true;
+        } else if (arg == "--type-id") {
+            options.sfldTypeId = uint8_t(Number(value(), kMaxTypeId));
+        } else if (arg == "--erase-time") {
+            options.sectorEraseTime = std::chrono::milliseconds(Number(value(), kMaxMilliseconds));
+        } else if (arg == "--rec-wait-interval") {
+            options.recWaitInterval = std::chrono::milliseconds(Number(value(), kMaxMilliseconds));
+        } else if (arg == "--frame-timeout") {
+            options.frameTimeout = std::chrono::milliseconds(Number(value(), kMaxMilliseconds));
         } else if (arg == "--fault") {
             const std::string name = value();
             const auto found = kFaultNames.find(name);

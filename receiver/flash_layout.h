@@ -16,6 +16,7 @@ inline constexpr uint32_t kPfldStart = kFlashBase;
 inline constexpr uint32_t kPfldLimit = 0x10004000;   // the PFLD section ends below this
 inline constexpr uint32_t kFwStart = 0x10004000;
 inline constexpr uint32_t kFwLimit = 0x10104000;     // the FW section ends below this
+inline constexpr uint32_t kSectorSize = 0x4000;      // the unit of erasing
 
 // Each section: its own start address at +0x20, its end address at +0x24, and
 // its checksum word stored at the end address.

@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: velmor-mkimage [-o FILE] [--srec] [--pfld-version M.N] [--fw-version TEXT]\n"
     "                      [--pfld-size N] [--fw-size N] [--seed N] [--sfld FILE]\n"
-    "                      [--bad-checksum pfld|fw|sfld] [--write-sfld FILE]\n"
+    "                      [--sfld-version TEXT] [--bad-checksum pfld|fw|sfld] [--write-sfld FILE]\n"
     "  -o FILE            the image to write (binary unless --srec)\n"
     "  --srec             write Motorola S-records instead of a binary image\n"
     "  --pfld-version M.N PFLD version (default 1.07)\n"
@@ -23,6 +23,8 @@ constexpr const char* kUsage =
     "  --fw-size N        FW end minus start, a multiple of 4 (default 0x20000)\n"
     "  --seed N           filler seed (default 1)\n"
     "  --sfld FILE        append FILE (S-record text) as the SFLD section\n"
+    "  --sfld-version T   version text of the sample SFLD that --write-sfld writes;\n"
+    "                     without --sfld, also append such an SFLD as the SFLD section\n"
     "  --bad-checksum S   store a wrong checksum for section S\n"
     "  --write-sfld FILE  also write a sample SFLD S-record file\n";
 
@@ -65,6 +67,7 @@ int main(int argc, char** argv)
     receiver::SampleImageOptions options;
     std::string output;
     std::string sfldOutput;
+    std::string sfldVersion;
     bool srecord = false;
 
     for (int i = 1; i < argc; ++i) {
@@ -90,6 +93,8 @@ int main(int argc, char** argv)
             options.seed = Number(value());
         } else if (arg == "--sfld") {
             options.sfldPath = value();
+        } else if (arg == "--sfld-version") {
+            sfldVersion = value();
         } else if (arg == "--bad-checksum") {
             const std::string name = value();
             const auto found = kSectionNames.find(name);
@@ -108,9 +113,14 @@ int main(int argc, char** argv)
     if (output.empty() && sfldOutput.empty())
         UsageError("nothing to write: give -o FILE or --write-sfld FILE");
 
+    if (options.sfldPath.empty())
+        options.sfldVersion = sfldVersion;
+
     try {
         if (!sfldOutput.empty())
-            Write(sfldOutput, receiver::MakeSampleSfld(options.seed));
+            Write(sfldOutput, receiver::MakeSampleSfld(options.seed, sfldVersion.empty()
+                                                                   ? receiver::kSampleSfldVersion
+                                                                   : std::string_view(sfldVersion)));
         if (!output.empty()) {
             if (srecord) {
                 Write(output, receiver::MakeSampleSRecords(options));

@@ -2,6 +2,7 @@
 #include "receiver/sample_image.h"
 
 #include "receiver/flash_layout.h"
+#include "receiver/sfld_layout.h"
 #include "receiver/srecord_writer.h"
 #include "receiver/xor_checksum.h"
 
@@ -22,8 +23,8 @@ constexpr size_t kMaxVersionDigits = 3;
 constexpr std::string_view kPfldVersionPrefix = "PFLD v";
 constexpr std::string_view kImageHeader = "velmor sample image";
 constexpr std::string_view kSfldHeader = "velmor sample sfld";
-constexpr uint32_t kSfldLoadAddress = 0x40000000;   // the board's RAM
 constexpr size_t kSfldSize = 1024;
+constexpr size_t kSfldVersionOffset = 0x40;        // past the exception vectors
 
 void PutWord(std::vector<uint8_t>& image, size_t offset, uint32_t value)
 {
@@ -60,8 +61,18 @@ void Validate(const SampleImageOptions& options)
 
     CheckSize(options.pfldSize, kMaxPfldSize, "PFLD");
     CheckSize(options.fwSize, kMaxFwSize, "FW");
-    if (options.badChecksum == ChecksumFault::Sfld && options.sfldPath.empty())
+    if (!options.sfldPath.empty() && !options.sfldVersion.empty())
+        throw std::invalid_argument("an SFLD file and an SFLD version text exclude each other");
+    if (options.badChecksum == ChecksumFault::Sfld && options.sfldPath.empty() && options.sfldVersion.empty())
         throw std::invalid_argument("a wrong SFLD checksum needs an SFLD section");
+}
+
+void ValidateSfldVersion(std::string_view version)
+{
+    const bool printable = std::all_of(version.begin(), version.end(), [](char c) { return c >= ' ' && c <= '~'; });
+    if (version.empty() || version.size() > kMaxSfldVersionLength || !printable)
+        throw std::invalid_argument("SFLD version text must be 1 to " + std::to_string(kMaxSfldVersionLength)
+                                    + " printable characters");
 }
 
 // One section at `offset`: filler, exception vectors, header and version area.
@@ -138,8 +149,9 @@ std::vector<uint8_t> MakeSampleImage(const SampleImageOptions& options)
     PutWord(image, pfldEnd, options.badChecksum == ChecksumFault::Pfld ? ~pfldChecksum : pfldChecksum);
     PutWord(image, fwEnd, options.badChecksum == ChecksumFault::Fw ? ~fwChecksum : fwChecksum);
 
-    if (!options.sfldPath.empty()) {
-        const std::string sfld = PaddedSfld(ReadText(options.sfldPath));
+    if (!options.sfldPath.empty() || !options.sfldVersion.empty()) {
+        const std::string sfld = PaddedSfld(options.sfldPath.empty() ? MakeSampleSfld(options.seed, options.sfldVersion)
+                                                                     : ReadText(options.sfldPath));
         const uint32_t checksum = XorWords(std::span(reinterpret_cast<const uint8_t*>(sfld.data()), sfld.size()));
         image.insert(image.end(), sfld.begin(), sfld.end());
         image.resize(image.size() + 4);
@@ -150,14 +162,15 @@ std::vector<uint8_t> MakeSampleImage(const SampleImageOptions& options)
 
 std::string MakeSampleSRecords(const SampleImageOptions& options)
 {
-    if (!options.sfldPath.empty())
+    if (!options.sfldPath.empty() || !options.sfldVersion.empty())
         throw std::invalid_argument("an S-record image carries no SFLD section");
     const std::vector<uint8_t> image = MakeSampleImage(options);
     return SRecordText(image, kFlashBase, kFlashBase, kImageHeader);
 }
 
-std::string MakeSampleSfld(uint32_t seed)
+std::string MakeSampleSfld(uint32_t seed, std::string_view version)
 {
+    ValidateSfldVersion(version);
     std::vector<uint8_t> program(kSfldSize);
     uint32_t x = seed * 2246822519u + 1;
     for (auto& b : program) {
@@ -165,7 +178,11 @@ std::string MakeSampleSfld(uint32_t seed)
         b = uint8_t(x >> 24);
     }
     PutWord(program, 0, kSectionFirstWord);
-    return SRecordText(program, kSfldLoadAddress, kSfldLoadAddress, kSfldHeader);
+    std::string marked(kSfldVersionMarker);
+    marked += version;
+    marked += '\0';
+    std::copy(marked.begin(), marked.end(), program.begin() + kSfldVersionOffset);
+    return SRecordText(program, kRamBase, kRamBase, kSfldHeader);
 }
 
 } // namespace receiver

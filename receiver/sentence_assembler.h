@@ -17,6 +17,8 @@ public:
     bool Feed(uint8_t byte, std::string& line);
     // Drops a line in progress, as when garbled bytes broke into it.
     void Reset();
+    // A line has begun and not yet ended.
+    bool InLine() const { return m_inLine; }
 
 private:
     std::string m_line;

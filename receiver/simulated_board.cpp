@@ -1,9 +1,13 @@
 // The simulated board's worker: reads what the client sends, judges it by the
-// two line speeds, answers, streams, and paces the line when asked to.
+// two line speeds, hands it to the firmware or a loader, answers, streams, and
+// paces the line when asked to.
 #include "receiver/simulated_board.h"
 
+#include "loader/upload/byte_codes.h"
 #include "receiver/line_speed.h"
+#include "receiver/nmea_sentence.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <stdexcept>
@@ -42,6 +46,8 @@ void SimulatedBoard::Start()
         return;
     if (!IsCommandRate(m_options.commandRate))
         throw std::invalid_argument("no command rate: " + std::to_string(m_options.commandRate));
+    if (m_options.mode == BoardMode::Sfld)
+        throw std::invalid_argument("the SFLD runs only once uploaded");
     try {
         if (!m_options.flashImage.empty()) {
             std::lock_guard lock(m_flashMutex);
@@ -75,6 +81,7 @@ void SimulatedBoard::Stop()
     m_outgoing.clear();
     m_wire.clear();
     m_assembler.Reset();
+    m_recent.clear();
 }
 
 std::string SimulatedBoard::DevicePath() const
@@ -84,7 +91,15 @@ std::string SimulatedBoard::DevicePath() const
 
 unsigned SimulatedBoard::CurrentRate() const
 {
-    return Mode() == BoardMode::Pfl ? kPflRate : m_options.commandRate;
+    switch (Mode()) {
+    case BoardMode::Command:
+        break;
+    case BoardMode::Pfl:
+        return kPflRate;
+    case BoardMode::Sfld:
+        return m_sfld.Rate();
+    }
+    return m_options.commandRate;
 }
 
 uint32_t SimulatedBoard::FlashWord(uint32_t address) const
@@ -111,7 +126,8 @@ void SimulatedBoard::SaveFlash(const std::string& path) const
 void SimulatedBoard::Run()
 {
     m_clientBaud = m_line.ClientBaud();
-    m_nextStream = Clock::now() + m_options.streamPeriod;
+    EnterMode(Mode(), Clock::now());
+    CommitTranscript();
     enum { kStop, kWatch, kMaster, kDescriptors };
     for (;;) {
         const auto now = Clock::now();
@@ -140,6 +156,7 @@ void SimulatedBoard::Run()
             ReadFromClient();
         const auto later = Clock::now();
         DeliverIncoming(later);
+        TickLoaders(later);
         StreamIfDue(later);
         SendOutgoing(later);
         CommitTranscript();
@@ -151,6 +168,10 @@ SimulatedBoard::Clock::time_point SimulatedBoard::NextWake(Clock::time_point now
     auto wake = Clock::time_point::max();
     if (m_options.stream)
         wake = m_nextStream;
+    if (Mode() == BoardMode::Pfl)
+        wake = std::min(wake, m_pfld.NextDue());
+    else if (Mode() == BoardMode::Sfld)
+        wake = std::min(wake, m_sfld.NextDue());
     if (m_options.pace) {
         if (!m_incoming.empty())
             wake = std::min(wake, m_receivePacer.NextDue(now));
@@ -181,19 +202,143 @@ void SimulatedBoard::DeliverIncoming(Clock::time_point now)
         if (m_options.pace && !m_receivePacer.TryPass(now, byte.baud))
             return;
         m_incoming.pop_front();
-        const bool understood = byte.baud == CurrentRate();
-        if (m_received.empty() || m_received.back().baud != byte.baud
-            || m_received.back().understood != understood)
-            m_received.push_back({{}, byte.baud, understood});
-        m_received.back().bytes.push_back(byte.value);
-        if (understood)
-            Interpret(byte.value);
-        else
+        const bool understood = Understands(byte.baud);
+        auto& runs = m_step.runs;
+        if (runs.empty() || runs.back().baud != byte.baud || runs.back().understood != understood)
+            runs.push_back({{}, byte.baud, understood});
+        runs.back().bytes.push_back(byte.value);
+        if (understood) {
+            Interpret(byte.value, byte.baud, now);
+        } else {
             m_assembler.Reset();   // a garbled byte breaks any sentence it fell into
+            m_recent.clear();
+        }
     }
 }
 
-void SimulatedBoard::Interpret(uint8_t byte)
+bool SimulatedBoard::Understands(unsigned baud) const
+{
+    return Mode() == BoardMode::Sfld ? m_sfld.Understands(baud) : baud == CurrentRate();
+}
+
+void SimulatedBoard::Interpret(uint8_t byte, unsigned baud, Clock::time_point now)
+{
+    std::string out;
+    switch (Mode()) {
+    case BoardMode::Command:
+        if (TakeBootRequest(byte))
+            EnterMode(BoardMode::Pfl, now);
+        else
+            FeedSentence(byte);
+        return;
+    case BoardMode::Pfl: {
+        // The resident loader reads its short sentences and its single-byte polls alike.
+        if (!m_pfld.InFrame() && (m_assembler.InLine() || byte == uint8_t(kSentenceStart))) {
+            FeedSentence(byte);
+            return;
+        }
+        bool started = false;
+        {
+            std::lock_guard lock(m_flashMutex);
+            started = m_pfld.Take(byte, now, out);
+        }
+        Queue(out, kPflRate);
+        if (started)
+            StartSfld(now);
+        return;
+    }
+    case BoardMode::Sfld: {
+        bool completed = false;
+        {
+            std::lock_guard lock(m_flashMutex);
+            completed = m_sfld.Take(byte, baud, now, out);
+        }
+        Queue(out, baud);
+        if (completed)
+            CompleteUpload(now);
+        return;
+    }
+    }
+}
+
+bool SimulatedBoard::TakeBootRequest(uint8_t byte)
+{
+    m_recent += char(byte);
+    if (m_recent.size() > sizeof velmor::BOOT_REQUEST)
+        m_recent.erase(0, m_recent.size() - sizeof velmor::BOOT_REQUEST);
+    return std::equal(m_recent.begin(), m_recent.end(), std::begin(velmor::BOOT_REQUEST),
+                      std::end(velmor::BOOT_REQUEST),
+                      [](char a, uint8_t b) { return uint8_t(a) == b; });
+}
+
+void SimulatedBoard::TickLoaders(Clock::time_point now)
+{
+    // Bytes not yet taken in are on their way: a repeat now could fall into a frame.
+    const bool arriving = !m_incoming.empty();
+    std::string out;
+    if (Mode() == BoardMode::Pfl) {
+        bool started = false;
+        {
+            std::lock_guard lock(m_flashMutex);
+            started = m_pfld.Tick(now, arriving, out);
+        }
+        Queue(out, kPflRate);
+        if (started)
+            StartSfld(now);
+    } else if (Mode() == BoardMode::Sfld) {
+        bool completed = false;
+        {
+            std::lock_guard lock(m_flashMutex);
+            completed = m_sfld.Tick(now, arriving, out);
+        }
+        Queue(out, m_sfld.Rate());
+        if (completed)
+            CompleteUpload(now);
+    }
+}
+
+void SimulatedBoard::StartSfld(Clock::time_point now)
+{
+    m_sfld.Start(m_pfld.Ram());
+    EnterMode(BoardMode::Sfld, now);
+}
+
+void SimulatedBoard::CompleteUpload(Clock::time_point now)
+{
+    UploadEntry upload;
+    bool firmware = false;
+    {
+        std::lock_guard lock(m_flashMutex);
+        firmware = m_flash.HasFirmware();
+        if (m_options.flashImage.empty()) {
+            upload.error = "the board has no flash image file";
+        } else {
+            try {
+                m_flash.Save(m_options.flashImage);
+                upload.saved = true;
+            } catch (const std::exception& e) {
+                upload.error = e.what();
+            }
+        }
+    }
+    m_step.uploads.push_back(upload);
+    // A restart: the new firmware if there is one, else the resident loader.
+    EnterMode(firmware ? BoardMode::Command : BoardMode::Pfl, now);
+}
+
+void SimulatedBoard::EnterMode(BoardMode mode, Clock::time_point now)
+{
+    m_mode = mode;
+    m_step.modes.push_back(mode);
+    m_assembler.Reset();
+    m_recent.clear();
+    m_pfld.Reset();   // the SFLD, if it starts now, has taken what it needs from RAM
+    if (mode != BoardMode::Sfld)
+        m_sfld.Stop();
+    m_nextStream = now + m_options.streamPeriod;
+}
+
+void SimulatedBoard::FeedSentence(uint8_t byte)
 {
     std::string line;
     if (!m_assembler.Feed(byte, line))
@@ -209,14 +354,21 @@ void SimulatedBoard::Interpret(uint8_t byte)
             Queue(std::string(std::begin(kJunkBytes), std::end(kJunkBytes))
                   + m_stream.CutSentence(std::chrono::system_clock::now()));
     }
-    m_answered.push_back({std::move(line), std::move(reply)});
+    m_step.exchanges.push_back({std::move(line), std::move(reply)});
 }
 
 void SimulatedBoard::Queue(const std::string& text)
 {
+    Queue(text, CurrentRate());
+}
+
+void SimulatedBoard::Queue(const std::string& text, unsigned rate)
+{
     // With nobody listening, what the board sends is lost on the wire.
-    if (m_line.ClientPresent())
-        m_outgoing.insert(m_outgoing.end(), text.begin(), text.end());
+    if (!m_line.ClientPresent() || m_faults.IsOn(BoardFault::Silence))
+        return;
+    for (char c : text)
+        m_outgoing.push_back({c, rate});
 }
 
 bool SimulatedBoard::StreamActive() const
@@ -257,27 +409,25 @@ void SimulatedBoard::SendOutgoing(Clock::time_point now)
 
     if (m_outgoing.empty())
         return;
-    const unsigned rate = CurrentRate();
     const unsigned client = m_line.ClientBaud();   // the client may change it unannounced
     m_clientBaud = client;
     while (!m_outgoing.empty()) {
-        if (m_options.pace && !m_sendPacer.TryPass(now, rate))
+        const OutgoingByte byte = m_outgoing.front();
+        if (m_options.pace && !m_sendPacer.TryPass(now, byte.rate))
             break;
-        const char byte = m_outgoing.front();
         m_outgoing.pop_front();
-        if (client == rate)
-            m_wire += byte;
+        if (client == byte.rate)
+            m_wire += byte.value;
         else
-            m_noise.Garble(rate, client, m_wire);
+            m_noise.Garble(byte.rate, client, m_wire);
     }
     flush();
 }
 
 void SimulatedBoard::CommitTranscript()
 {
-    m_transcript.Append(m_received, m_answered);
-    m_received.clear();
-    m_answered.clear();
+    m_transcript.Append(m_step);
+    m_step = {};
 }
 
 } // namespace receiver

@@ -9,6 +9,8 @@
 #include "receiver/line_noise.h"
 #include "receiver/position_stream.h"
 #include "receiver/pseudo_terminal.h"
+#include "receiver/resident_loader.h"
+#include "receiver/secondary_loader.h"
 #include "receiver/sentence_assembler.h"
 #include "receiver/sentence_responder.h"
 #include "receiver/wire_pacer.h"
@@ -26,7 +28,7 @@ namespace receiver {
 class SimulatedBoard {
 public:
     // The resident loader talks at this rate whatever the firmware's rate is.
-    static constexpr unsigned kPflRate = 19200;
+    static constexpr unsigned kPflRate = ResidentLoader::kRate;
 
     explicit SimulatedBoard(BoardOptions options);
     ~SimulatedBoard();
@@ -34,8 +36,8 @@ public:
     SimulatedBoard& operator=(const SimulatedBoard&) = delete;
 
     // Loads the flash, opens and publishes the line, starts serving it. Throws
-    // std::invalid_argument (no command rate), std::system_error or
-    // std::runtime_error; the board is then stopped.
+    // std::invalid_argument (no command rate, or the SFLD as start mode),
+    // std::system_error or std::runtime_error; the board is then stopped.
     void Start();
     // Stops serving and removes the published name. Safe to call twice.
     void Stop();
@@ -45,9 +47,14 @@ public:
 
     void SetFault(BoardFault fault, bool on) { m_faults.Set(fault, on); }
     bool Fault(BoardFault fault) const { return m_faults.IsOn(fault); }
+    // Before Start or while running; each fires once.
+    void ArmFault(const OneShotFault& fault) { m_faults.Arm(fault); }
+    void DisarmFaults() { m_faults.DisarmAll(); }
+    // One-shot faults that have not fired yet.
+    size_t ArmedFaults() const { return m_faults.Armed(); }
 
     BoardMode Mode() const { return m_mode.load(); }
-    // The rate the board talks at now: the command rate, or kPflRate.
+    // The rate the board talks at now: the command rate, kPflRate, or the SFLD's.
     unsigned CurrentRate() const;
     // The client's speed as last seen; 0 before the board saw any.
     unsigned ClientBaud() const { return m_clientBaud.load(); }
@@ -69,13 +76,26 @@ private:
         uint8_t value;
         unsigned baud;
     };
+    // A byte the board sends, with the rate it sends it at.
+    struct OutgoingByte {
+        char value;
+        unsigned rate;
+    };
 
     void Run();
     Clock::time_point NextWake(Clock::time_point now) const;
     void ReadFromClient();
     void DeliverIncoming(Clock::time_point now);
-    void Interpret(uint8_t byte);
+    bool Understands(unsigned baud) const;
+    void Interpret(uint8_t byte, unsigned baud, Clock::time_point now);
+    bool TakeBootRequest(uint8_t byte);
+    void FeedSentence(uint8_t byte);
+    void TickLoaders(Clock::time_point now);
+    void StartSfld(Clock::time_point now);
+    void CompleteUpload(Clock::time_point now);
+    void EnterMode(BoardMode mode, Clock::time_point now);
     void Queue(const std::string& text);
+    void Queue(const std::string& text, unsigned rate);
     void StreamIfDue(Clock::time_point now);
     void SendOutgoing(Clock::time_point now);
     void CommitTranscript();
@@ -94,8 +114,12 @@ private:
     std::atomic<BoardMode> m_mode;
     std::atomic<unsigned> m_clientBaud = 0;
 
+    // Guards the flash, which the SFLD changes on the worker thread.
     mutable std::mutex m_flashMutex;
     BoardFlash m_flash;
+    TranscriptStep m_step;   // since the last transcript commit
+    ResidentLoader m_pfld{m_options, m_faults, m_step, m_flash};
+    SecondaryLoader m_sfld{m_options, m_faults, m_step, m_flash};
 
     // The rest belongs to the worker thread while it runs.
     PseudoTerminal m_line;
@@ -107,11 +131,10 @@ private:
     WirePacer m_receivePacer;
     WirePacer m_sendPacer;
     std::deque<IncomingByte> m_incoming;
-    std::deque<char> m_outgoing;   // as the board sends them
-    std::string m_wire;            // as the client will see them, not yet taken by the line
+    std::deque<OutgoingByte> m_outgoing;   // as the board sends them
+    std::string m_wire;                    // as the client will see them, not yet taken by the line
     Clock::time_point m_nextStream;
-    std::vector<ReceivedRun> m_received;   // since the last transcript commit
-    std::vector<SentenceExchange> m_answered;
+    std::string m_recent;                  // the last bytes at the command rate, for the boot request
 };
 
 } // namespace receiver

@@ -46,6 +46,16 @@ TEST(BoardPrograms, MkimageWritesWhatTheLibraryMakes)
     const std::string srec = MakeSampleSRecords({});
     EXPECT_EQ(velmor::test::ReadFile(dir.File("a.s19")), std::vector<uint8_t>(srec.begin(), srec.end()));
     EXPECT_NE(std::system((std::string(VELMOR_MKIMAGE_PROGRAM) + " --fw-size 3 -o x 2>/dev/null").c_str()), 0);
+
+    // A version text goes into the written SFLD and, without --sfld, into the image's.
+    RunTool(std::string(VELMOR_MKIMAGE_PROGRAM) + " --seed 4 --sfld-version V-9 --write-sfld " + dir.File("v.hex")
+            + " -o " + dir.File("v.bin"));
+    const std::string sfldV = MakeSampleSfld(4, "V-9");
+    EXPECT_EQ(velmor::test::ReadFile(dir.File("v.hex")), std::vector<uint8_t>(sfldV.begin(), sfldV.end()));
+    SampleImageOptions embedded;
+    embedded.seed = 4;
+    embedded.sfldVersion = "V-9";
+    EXPECT_EQ(velmor::test::ReadFile(dir.File("v.bin")), MakeSampleImage(embedded));
 }
 
 TEST(BoardPrograms, BoardPublishesAnswersAndCleansUp)

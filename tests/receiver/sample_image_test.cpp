@@ -1,6 +1,7 @@
 // Sample images: layout, checksums and version texts recomputed here, the
 // SFLD section, the wrong-checksum switches and the S-record form.
 #include "receiver/sample_image.h"
+#include "receiver/secondary_loader.h"
 #include "tests/support/image_files.h"
 #include "tests/support/temp_dir.h"
 
@@ -130,6 +131,43 @@ TEST_F(SampleImage, SfldSectionPaddedWithCarriageReturns)
         const Checksums ok = Check(image);
         EXPECT_TRUE(ok.pfld && ok.fw && ok.sfld);
     }
+}
+
+// The data bytes of S3 lines, in file order.
+Bytes SRecordData(const std::string& text)
+{
+    Bytes data;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("S3", 0) != 0)
+            continue;
+        const size_t count = std::stoul(line.substr(2, 2), nullptr, 16);
+        for (size_t i = 0; i + 5 < count; ++i)
+            data.push_back(uint8_t(std::stoul(line.substr(12 + 2 * i, 2), nullptr, 16)));
+    }
+    return data;
+}
+
+TEST_F(SampleImage, SfldCarriesItsVersionText)
+{
+    // What the board will find in the uploaded data.
+    EXPECT_EQ(SecondaryLoader::VersionIn(SRecordData(MakeSampleSfld(4, "X 1.2-rc"))), "X 1.2-rc");
+    EXPECT_EQ(SecondaryLoader::VersionIn(SRecordData(MakeSampleSfld())), kSampleSfldVersion);
+    EXPECT_NE(MakeSampleSfld(4, "A"), MakeSampleSfld(4, "B"));
+    for (const std::string& bad : {std::string(), std::string(33, 'v'), std::string("1\n"), std::string("a\0b", 3)})
+        EXPECT_THROW(MakeSampleSfld(1, bad), std::invalid_argument) << bad.size();
+
+    SampleImageOptions options;
+    options.seed = 6;
+    options.sfldVersion = "E-5";
+    const Bytes image = MakeSampleImage(options);
+    const std::string sfld = MakeSampleSfld(6, "E-5");
+    // Up to its last LF, which padding may push back.
+    EXPECT_EQ(Text(image, 0x4000 + options.fwSize + 4, sfld.size() - 1), sfld.substr(0, sfld.size() - 1));
+    EXPECT_TRUE(Check(image).sfld);
+    EXPECT_THROW(MakeSampleSRecords(options), std::invalid_argument);
+    options.sfldPath = WriteSfld(sfld);
+    EXPECT_THROW(MakeSampleImage(options), std::invalid_argument) << "a file and a version text";
 }
 
 TEST_F(SampleImage, WrongChecksumSwitches)

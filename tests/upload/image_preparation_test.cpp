@@ -1,0 +1,265 @@
+// The checks before an upload: SFLD choice, image layout and checksums, and
+// the PFLD update question, with every log line they write.
+#include "loader/log/log.h"
+#include "loader/serial/receiver_query.h"
+#include "loader/upload/image_preparation.h"
+#include "platform/text.h"
+#include "receiver/sample_image.h"
+#include "tests/support/image_files.h"
+#include "tests/support/log_recorder.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace velmor {
+namespace {
+
+using test::Bytes;
+
+std::wstring W(const std::string& text)
+{
+    return platform::Widen(text);
+}
+
+std::wstring Hex(const char* format, uint32_t a, uint32_t b = 0)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, format, a, b);
+    return W(text);
+}
+
+uint32_t WordAt(const Bytes& image, size_t offset)
+{
+    return uint32_t(image[offset]) | uint32_t(image[offset + 1]) << 8 | uint32_t(image[offset + 2]) << 16
+        | uint32_t(image[offset + 3]) << 24;
+}
+
+void PutWord(Bytes& image, size_t offset, uint32_t word)
+{
+    for (int i = 0; i < 4; ++i)
+        image[offset + i] = uint8_t(word >> (8 * i));
+}
+
+receiver::SampleImageOptions Options(const std::string& sfldVersion,
+                                     receiver::ChecksumFault bad = receiver::ChecksumFault::None)
+{
+    receiver::SampleImageOptions options;
+    options.sfldVersion = sfldVersion;
+    options.badChecksum = bad;
+    return options;
+}
+
+class Preparation : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::WriteFile(m_sfldHex, receiver::MakeSampleSfld(1, "FILE-1"));
+        TheReceiverInfo() = ReceiverInfo {};
+        TheReceiverInfo().pfld.crc = WordAt(m_image, 0x2000);
+    }
+    void TearDown() override { std::filesystem::remove(m_sfldHex); }
+
+    bool Prepare(const Bytes& image, const std::string& name = "image.bin")
+    {
+        m_path = m_dir.File(name);
+        test::WriteFile(m_path, image);
+        return PrepareImage(W(m_path));
+    }
+
+    // The pane lines after the SFLD choice's three lines and the "Opening" line.
+    std::vector<std::wstring> ImageLines() const
+    {
+        const auto lines = m_log.PaneLines();
+        return lines.size() > 4 ? std::vector<std::wstring>(lines.begin() + 4, lines.end()) : std::vector<std::wstring> {};
+    }
+
+    const std::string m_sfldHex = GetProgramDirectory() + "sfld.hex";
+    test::TempDir m_dir;
+    std::string m_path;
+    Bytes m_image = receiver::MakeSampleImage({});
+    test::LogRecorder m_log {platform::MessageAnswer::No};
+};
+
+TEST_F(Preparation, GoodImageWhosePfldTheReceiverHas)
+{
+    ASSERT_TRUE(Prepare(m_image));
+    EXPECT_EQ(m_log.PaneLines(), (std::vector<std::wstring> {
+                                     L"Opening SFLD ...", L"SFLD section skipped", L"Complete",
+                                     W("Opening '" + m_path + "' ..."),
+                                     L"PFLD section found at: 0x10000000, 0x10002000",
+                                     Hex("PFLD CRC: 0x%08x PASSED.", WordAt(m_image, 0x2000)),
+                                     L"FW   section found at: 0x10004000, 0x10024000",
+                                     Hex("FW CRC: 0x%08x PASSED.", WordAt(m_image, 0x24000)),
+                                     L"PFL is up to date", L"Complete"}));
+    EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {L"Image type: Binary"});
+    EXPECT_TRUE(m_log.Messages().empty());
+    EXPECT_FALSE(PfldUpdate());
+    EXPECT_EQ(TheImageSource().Size(), 0x24000u);
+    EXPECT_EQ(TheSfldReader().LowestAddress(), 0x40000000u);
+}
+
+TEST_F(Preparation, PfldUpdateQuestion)
+{
+    TheReceiverInfo().pfld.crc = 0x12345678;
+    EXPECT_FALSE(Prepare(m_image));
+    ASSERT_EQ(m_log.Messages().size(), 1u);
+    EXPECT_EQ(m_log.Messages()[0].text, L"PFLD update requiered.\r\nContinue ?");
+    EXPECT_EQ(m_log.Messages()[0].caption, L" Warning: Unsafe mode");
+    EXPECT_EQ(m_log.Messages()[0].buttons, platform::MessageButtons::YesNo);
+    EXPECT_EQ(m_log.PaneLines().back(), L"Canceled by user");
+    EXPECT_FALSE(PfldUpdate());
+
+    test::LogRecorder yes {platform::MessageAnswer::Yes};
+    EXPECT_TRUE(Prepare(m_image));
+    const auto lines = yes.PaneLines();
+    EXPECT_EQ(std::vector<std::wstring>(lines.end() - 2, lines.end()),
+              (std::vector<std::wstring> {L"PFLD mode ... On", L"Complete"}));
+    EXPECT_TRUE(PfldUpdate());
+}
+
+TEST_F(Preparation, Refusals)
+{
+    struct Case {
+        const char* legend;
+        Bytes image;
+        std::vector<std::wstring> lines;   // after "Opening '...' ..."
+    };
+    Bytes badPfld = receiver::MakeSampleImage(Options("", receiver::ChecksumFault::Pfld));
+    Bytes badFw = receiver::MakeSampleImage(Options("", receiver::ChecksumFault::Fw));
+    Bytes fwFirst = m_image;   // an FW header where the PFLD header belongs
+    PutWord(fwFirst, 0x20, 0x10004000);
+    PutWord(fwFirst, 0x24, 0x10024000);
+    Bytes neither = m_image;
+    PutWord(neither, 0x20, 0x12345678);
+    Bytes noPfldOpcode = m_image;
+    noPfldOpcode[3] = 0xE4;
+    Bytes noFwOpcode = m_image;
+    noFwOpcode[0x4003] = 0x00;
+    Bytes oddLength = m_image;
+    oddLength.push_back(0);
+    const Case cases[] = {
+        {"PFLD checksum", badPfld,
+         {L"PFLD section found at: 0x10000000, 0x10002000",
+          Hex("PFLD CRC: 0x%08x 0x%08x FAILED.", ~WordAt(badPfld, 0x2000), WordAt(badPfld, 0x2000)),
+          L"FW   section found at: 0x10004000, 0x10024000",
+          Hex("FW CRC: 0x%08x PASSED.", WordAt(badPfld, 0x24000))}},
+        {"FW checksum", badFw,
+         {L"PFLD section found at: 0x10000000, 0x10002000", Hex("PFLD CRC: 0x%08x PASSED.", WordAt(badFw, 0x2000)),
+          L"FW   section found at: 0x10004000, 0x10024000",
+          Hex("FW CRC: 0x%08x 0x%08x FAILED.", ~WordAt(badFw, 0x24000), WordAt(badFw, 0x24000))}},
+        {"FW header at 0x20", fwFirst,
+         {L"FW   section found at: 0x10004000, 0x10024000", L"PFLD section missed or corrupted"}},
+        {"no header", neither, {L"Incorrect Image"}},
+        {"PFLD opcode", noPfldOpcode,
+         {L"PFLD section found at: 0x10000000, 0x10002000",
+          Hex("PFLD CRC: 0x%08x 0x%08x FAILED.", WordAt(m_image, 0x2000) ^ 0xE4000000u ^ 0xE5000000u,
+              WordAt(m_image, 0x2000)),
+          L"FW   section found at: 0x10004000, 0x10024000", L"Incorrect PFLD Image"}},
+        {"FW opcode", noFwOpcode,
+         {L"PFLD section found at: 0x10000000, 0x10002000", Hex("PFLD CRC: 0x%08x PASSED.", WordAt(m_image, 0x2000)),
+          L"FW   section found at: 0x10004000, 0x10024000", L"Incorrect FW Image"}},
+        {"length not a multiple of 4", oddLength, {}},
+    };
+    for (const auto& c : cases) {
+        m_log.Reset();
+        EXPECT_FALSE(Prepare(c.image)) << c.legend;
+        EXPECT_EQ(ImageLines(), c.lines) << c.legend;
+        EXPECT_TRUE(m_log.Messages().empty()) << c.legend;
+    }
+}
+
+TEST_F(Preparation, SizeLimitsAreSilent)
+{
+    for (size_t length : {1020u, 1026u, 0x6002u}) {
+        test::LogRecorder log;
+        Bytes image = m_image;
+        image.resize(length);
+        const std::string path = m_dir.File("short.bin");
+        test::WriteFile(path, image);
+        FILE* f = std::fopen(path.c_str(), "rb");
+        EXPECT_EQ(CheckBinaryImage(f), 0u) << length;
+        std::fclose(f);
+        EXPECT_TRUE(log.PaneLines().empty()) << length;
+    }
+}
+
+TEST_F(Preparation, OpenAndFormatErrors)
+{
+    m_path = m_dir.File("missing.bin");
+    EXPECT_FALSE(PrepareImage(W(m_path)));
+    EXPECT_EQ(m_log.PaneLines().back(), W("File open error (" + m_path + ")"));
+
+    m_log.Reset();
+    EXPECT_FALSE(Prepare(Bytes {'h', 'e', 'l', 'l', 'o', '\n'}, "notes.txt"));
+    EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {W("Image Format Error (" + m_path + ")")});
+}
+
+TEST_F(Preparation, SRecordImages)
+{
+    const std::string text = receiver::MakeSampleSRecords({});
+    ASSERT_TRUE(Prepare(Bytes(text.begin(), text.end()), "image.s37"));
+    // The image's own PFLD checksum word stands for it: the same as the receiver's.
+    EXPECT_EQ(m_log.PaneLines().back(), L"Complete");
+    EXPECT_TRUE(m_log.Messages().empty());
+    EXPECT_EQ(m_log.StatusLines(), (std::vector<std::wstring> {
+                                       L"Image type: Motorola S-Record", L"Image Start address: 0x10000000",
+                                       L"Image Entry point: 0x10000000", L"Image Size: 147460 bytes"}));
+
+    // Not starting at the flash base: refused without a word of its own.
+    m_log.Reset();
+    const std::string elsewhere = test::S3Line(0x10004000, {0xE5, 1, 2, 3}) + "\n";
+    EXPECT_FALSE(Prepare(Bytes(elsewhere.begin(), elsewhere.end()), "fw-only.s37"));
+    EXPECT_EQ(m_log.PaneLines().back(), W("Opening '" + m_path + "' ..."));
+    EXPECT_TRUE(m_log.Messages().empty());
+
+    // At the base but with no PFLD header: nothing to compare, so the question comes.
+    m_log.Reset();
+    const std::string bare = test::S3Line(0x10000000, {1, 2, 3, 4}) + "\n";
+    EXPECT_FALSE(Prepare(Bytes(bare.begin(), bare.end()), "bare.s37"));
+    EXPECT_EQ(m_log.Messages().size(), 1u);
+}
+
+TEST_F(Preparation, EmbeddedSfld)
+{
+    const Bytes image = receiver::MakeSampleImage(Options("IMAGE-1"));
+    ASSERT_TRUE(Prepare(image));
+    EXPECT_EQ(m_log.PaneLines()[1], L"SFLD section found");
+    // The section, between the FW checksum word and the file's last word, byte for byte.
+    EXPECT_EQ(test::ReadFile(SfldTempPath()), Bytes(image.begin() + 0x24004, image.end() - 4));
+    EXPECT_EQ(TheSfldReader().LowestAddress(), 0x40000000u);
+
+    // A section whose checksum does not match is passed over for sfld.hex.
+    m_log.Reset();
+    ASSERT_TRUE(Prepare(receiver::MakeSampleImage(Options("IMAGE-1", receiver::ChecksumFault::Sfld))));
+    EXPECT_EQ(m_log.PaneLines()[1], L"SFLD section skipped");
+}
+
+TEST_F(Preparation, FwEndOutsideTheFileMeansNoSection)
+{
+    for (uint32_t end : {0x10024000u + 0x100000u, 0x0FFFFFF0u, 0xFFFFFFF0u}) {
+        Bytes image = receiver::MakeSampleImage(Options("IMAGE-1"));
+        PutWord(image, 0x4024, end);
+        const std::string path = m_dir.File("far.bin");
+        test::WriteFile(path, image);
+        EXPECT_FALSE(ExtractEmbeddedSfld(W(path))) << std::hex << end;
+    }
+}
+
+TEST_F(Preparation, MissingOrBrokenSfldHex)
+{
+    std::filesystem::remove(m_sfldHex);
+    EXPECT_FALSE(Prepare(m_image));
+    EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {W("Can not open '" + m_sfldHex + "'")});
+
+    m_log.Reset();
+    test::WriteFile(m_sfldHex, std::string("S3 not a record\n"));
+    EXPECT_FALSE(Prepare(m_image));
+    EXPECT_EQ(m_log.PaneLines(), (std::vector<std::wstring> {L"Opening SFLD ...", L"SFLD section skipped",
+                                                            L"Incorrect SFLD."}));
+}
+
+} // namespace
+} // namespace velmor
