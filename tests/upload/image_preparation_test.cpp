@@ -56,11 +56,9 @@ class Preparation : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        test::WriteFile(m_sfldHex, receiver::MakeSampleSfld(1, "FILE-1"));
         TheReceiverInfo() = ReceiverInfo {};
         TheReceiverInfo().pfld.crc = WordAt(m_image, 0x2000);
     }
-    void TearDown() override { std::filesystem::remove(m_sfldHex); }
 
     bool Prepare(const Bytes& image, const std::string& name = "image.bin")
     {
@@ -76,7 +74,6 @@ protected:
         return lines.size() > 4 ? std::vector<std::wstring>(lines.begin() + 4, lines.end()) : std::vector<std::wstring> {};
     }
 
-    const std::string m_sfldHex = GetProgramDirectory() + "sfld.hex";
     test::TempDir m_dir;
     std::string m_path;
     Bytes m_image = receiver::MakeSampleImage({});
@@ -246,19 +243,6 @@ TEST_F(Preparation, FwEndOutsideTheFileMeansNoSection)
         test::WriteFile(path, image);
         EXPECT_FALSE(ExtractEmbeddedSfld(W(path))) << std::hex << end;
     }
-}
-
-TEST_F(Preparation, MissingOrBrokenSfldHex)
-{
-    std::filesystem::remove(m_sfldHex);
-    EXPECT_FALSE(Prepare(m_image));
-    EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {W("Can not open '" + m_sfldHex + "'")});
-
-    m_log.Reset();
-    test::WriteFile(m_sfldHex, std::string("S3 not a record\n"));
-    EXPECT_FALSE(Prepare(m_image));
-    EXPECT_EQ(m_log.PaneLines(), (std::vector<std::wstring> {L"Opening SFLD ...", L"SFLD section skipped",
-                                                            L"Incorrect SFLD."}));
 }
 
 } // namespace

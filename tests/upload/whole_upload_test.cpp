@@ -1,0 +1,279 @@
+// Whole uploads: the loader's engine drives the simulated board over a
+// pseudo-terminal, from "Connect GPS" to "Upload complete", with and without
+// the board's faults; afterwards the board's flash must equal the image.
+#include "loader/log/log.h"
+#include "loader/operation.h"
+#include "loader/serial/receiver_query.h"
+#include "loader/upload/byte_codes.h"
+#include "loader/upload/image_preparation.h"
+#include "platform/text.h"
+#include "tests/support/board_fixture.h"
+#include "tests/support/image_files.h"
+#include "tests/support/log_recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <future>
+
+namespace velmor {
+namespace {
+
+using namespace std::chrono_literals;
+using receiver::OneShotFault;
+using receiver::Transfer;
+using test::Bytes;
+
+constexpr auto kUploadLimit = 90s;
+
+receiver::SampleImageOptions NewFirmware(uint32_t fwSize = 0x8000)
+{
+    receiver::SampleImageOptions options;
+    options.fwVersion = "V2.31";
+    options.fwSize = fwSize;
+    return options;
+}
+
+class WholeUpload : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetStopRequested(false);
+        SetPflFlag(false);
+        TheReceiverInfo() = ReceiverInfo {};
+    }
+
+    receiver::SimulatedBoard& StartBoard(receiver::BoardMode mode = receiver::BoardMode::Command)
+    {
+        receiver::BoardOptions options;
+        options.mode = mode;
+        options.recWaitInterval = 20ms;
+        options.stream = true;
+        return m_board.Start(options, m_oldFlash);
+    }
+
+    // "Connect GPS", then the worker's operation; a hang is ended and fails.
+    int Upload(const Bytes& image, const std::string& name = "image.bin")
+    {
+        EXPECT_TRUE(ConnectGps(L"GPS1:"));
+        m_imagePath = m_folder.File(name);
+        test::WriteFile(m_imagePath, image);
+        auto run = std::async(std::launch::async, [this] {
+            return RunOperation(L"GPS1:", platform::Widen(m_imagePath), false);
+        });
+        if (run.wait_for(kUploadLimit) != std::future_status::ready) {
+            SetStopRequested(true);
+            ADD_FAILURE() << "the upload did not end";
+        }
+        return run.get();
+    }
+
+    Bytes BoardFlash(size_t count)
+    {
+        Bytes flash = test::ReadFile(m_board.FlashPath());
+        if (flash.size() > count)
+            flash.resize(count);
+        return flash;
+    }
+
+    void ExpectFlashHolds(const Bytes& image, size_t count)
+    {
+        const Bytes flash = BoardFlash(count);
+        ASSERT_EQ(flash.size(), count);
+        EXPECT_TRUE(std::equal(image.begin(), image.begin() + long(count), flash.begin()))
+            << "the board's flash differs from the image";
+    }
+
+    bool Logged(const std::wstring& line) { return m_log.HasPaneLine(line); }
+    bool Shown(const std::wstring& line) { return m_log.HasStatusLine(line); }
+
+    const std::string m_sfldHex = GetProgramDirectory() + "sfld.hex";
+    test::DeviceFolder m_folder;
+    test::BoardFixture m_board {m_folder};
+    test::LogRecorder m_log {platform::MessageAnswer::No};
+    Bytes m_oldFlash = receiver::MakeSampleImage({});
+    std::string m_imagePath;
+};
+
+TEST_F(WholeUpload, BinaryImageWithTheSfldBesideTheProgram)
+{
+    auto& board = StartBoard();
+    const Bytes image = receiver::MakeSampleImage(NewFirmware(0x30000));
+    ASSERT_EQ(Upload(image), 0);
+
+    for (const wchar_t* line : {L"SFLD section skipped", L"PFL is up to date", L"Uploading SFLD...", L"Complete.",
+                                L"FILE-1.", L"Erasing FLASH...", L"FLASH Programming..."})
+        EXPECT_TRUE(Logged(line)) << platform::Narrow(line);
+    EXPECT_EQ(m_log.PaneLines().back(), L"Upload complete");
+    for (const wchar_t* line : {L"Image Start address: 0x40000000", L"FLASH erasing complete.", L"13 sectors erased.",
+                                L"FLASH Programing Complete.", L"FLASH upload complete.", L"Address:0x10033800."})
+        EXPECT_TRUE(Shown(line)) << platform::Narrow(line);
+    EXPECT_FALSE(UploadInProgress());
+
+    // What crossed the wire, as the board decoded it.
+    const auto erases = board.Transcript().Erases();
+    ASSERT_EQ(erases.size(), 1u);
+    EXPECT_EQ(erases[0].start, 0x10000000u);
+    EXPECT_EQ(erases[0].end, 0x10034000u);
+    EXPECT_FALSE(erases[0].bootMode);
+    const auto flashRecords = board.Transcript().Records(Transfer::Flash);
+    ASSERT_EQ(flashRecords.size(), 1 + 0x34000 / 2048 + 1u);   // range, data, end
+    EXPECT_EQ(flashRecords.front().kind, receiver::RecordKind::Range);
+    EXPECT_EQ(flashRecords.back().kind, receiver::RecordKind::End);
+    for (const auto& record : flashRecords)
+        EXPECT_EQ(record.answer, SYNC_CODE);
+    const auto sfldCodes = board.Transcript().CodesIn(receiver::BoardMode::Sfld);
+    EXPECT_EQ(std::count(sfldCodes.begin(), sfldCodes.end(), BOOT_MODE_CMD), 0);
+
+    // The SFLD went over as the S-record reader cuts sfld.hex into records.
+    SRecordReader sfld;
+    ASSERT_TRUE(sfld.Open(m_sfldHex.c_str()));
+    std::vector<test::RecordInfo> expected;
+    ASSERT_TRUE(test::ReadAllRecords(sfld, expected));
+    const auto sfldRecords = board.Transcript().Records(Transfer::Sfld);
+    ASSERT_EQ(sfldRecords.size(), expected.size());
+    for (size_t i = 0; i + 1 < expected.size(); ++i) {
+        EXPECT_EQ(sfldRecords[i].address, expected[i].address);
+        EXPECT_EQ(sfldRecords[i].dataLength, expected[i].dataCount + expected[i].dataCount % 2u);
+    }
+
+    ExpectFlashHolds(image, 0x34000);
+    // The board is back in its firmware; its sections read back with their checksums.
+    m_log.Reset();
+    ASSERT_TRUE(ConnectGps(L"GPS1:"));
+    EXPECT_TRUE(Logged(L"Main FW len:0x30000"));
+    char crc[40];
+    std::snprintf(crc, sizeof crc, "Main FW crc:0x%x", test::BoardFixture::WordAt(image, 0x34000));
+    EXPECT_TRUE(Logged(platform::Widen(crc)));
+    EXPECT_TRUE(Logged(L"Main FW ver:0.2 (V2.31)"));
+}
+
+TEST_F(WholeUpload, SRecordImage)
+{
+    StartBoard();
+    const std::string text = receiver::MakeSampleSRecords(NewFirmware());
+    const Bytes image = receiver::MakeSampleImage(NewFirmware());
+    ASSERT_EQ(Upload(Bytes(text.begin(), text.end()), "image.s37"), 0);
+    EXPECT_TRUE(Shown(L"Image type: Motorola S-Record"));
+    // The S-record image holds the FW checksum word too, and all of it went over.
+    ExpectFlashHolds(image, image.size());
+}
+
+TEST_F(WholeUpload, EmbeddedSfldIsTheOneSent)
+{
+    StartBoard();
+    receiver::SampleImageOptions options = NewFirmware();
+    options.sfldVersion = "IMAGE-1";
+    const Bytes image = receiver::MakeSampleImage(options);
+    ASSERT_EQ(Upload(image), 0);
+    EXPECT_TRUE(Logged(L"SFLD section found"));
+    EXPECT_TRUE(Logged(L"IMAGE-1."));
+    EXPECT_FALSE(Logged(L"FILE-1."));
+    ExpectFlashHolds(image, 0xC000);
+}
+
+TEST_F(WholeUpload, PfldUpdateDeclinedSendsNothing)
+{
+    auto& board = StartBoard();
+    receiver::SampleImageOptions options = NewFirmware();
+    options.pfldVersion = "1.08";
+    ASSERT_TRUE(ConnectGps(L"GPS1:"));
+    const size_t before = board.Transcript().ReceivedBytes().size();
+    m_log.Reset();
+    m_imagePath = m_folder.File("image.bin");
+    test::WriteFile(m_imagePath, receiver::MakeSampleImage(options));
+    EXPECT_EQ(RunOperation(L"GPS1:", platform::Widen(m_imagePath), false), kExitPrepareFailed);
+    EXPECT_TRUE(Logged(L"Canceled by user"));
+    EXPECT_EQ(m_log.PaneLines().back(), L"Upload failed");
+    EXPECT_EQ(board.Transcript().ReceivedBytes().size(), before);
+    ExpectFlashHolds(m_oldFlash, m_oldFlash.size());
+}
+
+TEST_F(WholeUpload, PfldUpdateAgreedEntersBootModeBeforeTheErase)
+{
+    test::LogRecorder yes {platform::MessageAnswer::Yes};
+    auto& board = StartBoard();
+    receiver::SampleImageOptions options = NewFirmware();
+    options.pfldVersion = "1.08";
+    const Bytes image = receiver::MakeSampleImage(options);
+    ASSERT_EQ(Upload(image), 0);
+    EXPECT_TRUE(yes.HasPaneLine(L"PFLD mode ... On"));
+    EXPECT_TRUE(yes.HasPaneLine(L"Entering boot mode..."));
+    const auto codes = board.Transcript().CodesIn(receiver::BoardMode::Sfld);
+    const auto boot = std::find(codes.begin(), codes.end(), BOOT_MODE_CMD);
+    const auto erase = std::find(codes.begin(), codes.end(), ERASE_CMD);
+    ASSERT_NE(boot, codes.end());
+    EXPECT_LT(boot, erase);
+    ASSERT_EQ(board.Transcript().Erases().size(), 1u);
+    EXPECT_TRUE(board.Transcript().Erases()[0].bootMode);
+    ExpectFlashHolds(image, 0xC000);
+    yes.Reset();
+    ASSERT_TRUE(ConnectGps(L"GPS1:"));
+    EXPECT_TRUE(yes.HasPaneLine(L"Pfld ver:1.8 (1.08)"));
+}
+
+TEST_F(WholeUpload, ResidentLoaderAlreadyRunning)
+{
+    auto& board = StartBoard(receiver::BoardMode::Pfl);
+    const Bytes image = receiver::MakeSampleImage(NewFirmware());
+    ASSERT_EQ(Upload(image), 0);
+    EXPECT_TRUE(Logged(L"PFL mode detected"));
+    // No boot request: the first thing the resident loader hears is SYNC_CODE at 19200.
+    const auto codes = board.Transcript().Codes();
+    ASSERT_FALSE(codes.empty());
+    EXPECT_EQ(codes[0].code, SYNC_CODE);
+    EXPECT_EQ(codes[0].baud, 19200u);
+    ExpectFlashHolds(image, 0xC000);
+}
+
+struct FaultCase {
+    std::string name;
+    OneShotFault fault;
+    std::vector<std::wstring> status;   // lines that show the fault was met
+};
+
+class UploadWithFault : public WholeUpload, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(UploadWithFault, ConvergesToTheRightFlash)
+{
+    auto& board = StartBoard();
+    board.ArmFault(GetParam().fault);
+    const Bytes image = receiver::MakeSampleImage(NewFirmware());
+    ASSERT_EQ(Upload(image), 0);
+    EXPECT_EQ(board.ArmedFaults(), 0u) << "the fault never fired";
+    for (const auto& line : GetParam().status)
+        EXPECT_TRUE(Shown(line)) << platform::Narrow(line);
+    EXPECT_EQ(m_log.PaneLines().back(), L"Upload complete");
+    ExpectFlashHolds(image, 0xC000);
+}
+
+std::vector<FaultCase> FaultCases()
+{
+    std::vector<FaultCase> cases;
+    const std::pair<uint8_t, const wchar_t*> codes[] = {
+        {BAD_CSUM, L"ERROR: BAD_CSUM"},       {BAD_LENGTH, L"ERROR: BAD_LENGTH"},
+        {BAD_COMMAND, L"ERROR: BAD_COMMAND"}, {RECORD_TIMEOUT, L"ERROR: RECORD_TIMEOUT"},
+        {NO_REC_END, L"ERROR: NO_REC_END"},
+    };
+    int n = 0;
+    for (const auto& [code, text] : codes) {
+        cases.push_back({"sfld_reject_" + std::to_string(n), OneShotFault::RejectRecord(Transfer::Sfld, 1, code),
+                         {text, L"Repeat Sending Record."}});
+        cases.push_back({"flash_reject_" + std::to_string(n++), OneShotFault::RejectRecord(Transfer::Flash, 3, code),
+                         {text, L"FLASH upload failed."}});
+    }
+    cases.push_back({"rec_wait_flood", OneShotFault::FloodRecWait(Transfer::Flash, 2), {L"REC_WAIT break"}});
+    cases.push_back({"lost_ack", OneShotFault::LoseAck(Transfer::Flash, 4), {L"REC_WAIT break"}});
+    cases.push_back({"silent_polls", OneShotFault::SilentPolls(3), {}});
+    cases.push_back({"erase_failure", OneShotFault::EraseFailure(), {L"Flash erase failure.", L"FLASH upload failed."}});
+    cases.push_back({"erase_noise", OneShotFault::EraseNoise(0x86),
+                     {L"Unknown command 0x86.", L"FLASH erase failure.", L"FLASH upload failed."}});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(BoardFaults, UploadWithFault, ::testing::ValuesIn(FaultCases()),
+                         [](const auto& info) { return info.param.name; });
+
+} // namespace
+} // namespace velmor
