@@ -60,11 +60,13 @@ void LoaderDialog::ShutDownWorkers()
     if (m_shutDown)
         return;
     m_shutDown = true;
-    // Order matters: shut the gate first so a worker waiting on the GUI thread
-    // is released, then unbind (which waits for calls still inside us).
+    // Order matters: shut the gate and let the calls already queued for the GUI
+    // thread run out (they no longer touch the controls), so no worker is left
+    // waiting on this thread; then unbind, which waits for calls still inside us.
     SetStopRequested(true);
     PostCommand(CmdStop);
     m_gui.Shut();
+    m_gui.WaitIdle(std::chrono::milliseconds(kWorkerShutdownMs));
     SetLogView(nullptr);
     SetLogFile(nullptr);
     m_logFile.Close();

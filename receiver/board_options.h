@@ -9,7 +9,7 @@ namespace receiver {
 
 // What the board's processor is running.
 enum class BoardMode {
-    Command,   // the firmware: query sentences and the position stream
+    Command,   // the firmware: query and set sentences, and the position stream
     Pfl,       // the resident loader (PFLD) at its fixed rate: short sentences, polls, the SFLD upload
     Sfld,      // the uploaded secondary loader, running from RAM; never a start mode
 };
@@ -18,9 +18,9 @@ struct BoardOptions {
     std::string deviceDir = "/dev";
     std::string deviceName = "gps1";
     std::string flashImage;               // empty: a blank (erased) flash, and uploads are not saved
-    unsigned commandRate = 4800;          // one of the command rates
+    unsigned commandRate = 4800;          // one of the command rates: port A's rate at start-up
     BoardMode mode = BoardMode::Command;
-    bool stream = true;                   // position sentences in command mode
+    bool stream = true;                   // both ports' sentence groups on at start-up
     std::chrono::milliseconds streamPeriod{1000};
     bool pace = false;                    // bytes take their wire time
     bool pflComma = false;                // PFL memory replies put ',' after the address, not ':'

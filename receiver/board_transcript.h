@@ -25,6 +25,7 @@ struct ReceivedRun {
 struct SentenceExchange {
     std::string sentence;   // as received, from '$', without the line end
     std::string reply;      // the reply line sent, "" when the board kept quiet
+    bool setting = false;   // a set sentence the firmware took; its reply acknowledges it
 };
 
 // A single byte a loader took as a code: a poll or command, not part of a

@@ -18,7 +18,7 @@ constexpr SpeedCode kSpeeds[] = {
     {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600},
 };
 
-constexpr unsigned kCommandRates[] = {4800, 9600, 19200, 57600, 115200};
+constexpr unsigned kCommandRates[] = {4800, 9600, 19200, 38400, 57600, 115200};
 constexpr long long kBitsPerByte = 10;
 
 } // namespace

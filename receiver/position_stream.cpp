@@ -12,6 +12,9 @@ namespace {
 
 constexpr const char* kLatitude = "5212.3456,N";
 constexpr const char* kLongitude = "00424.5678,E";
+constexpr const char* kAltitude = "12.3,M";
+constexpr const char* kFixQuality = "1";       // a GPS fix
+constexpr const char* kUsedCount = "08";
 constexpr const char* kSatellitesUsed = "04,05,09,12,24,25,29,31,,,,";
 constexpr const char* kDilution = "1.8,0.9,1.5";   // PDOP, HDOP, VDOP
 // Satellite in view: number, elevation, azimuth, signal to noise; four to a GSV line.
@@ -41,25 +44,38 @@ UtcFields Utc(PositionStream::SystemClock::time_point when)
 
 std::string GgaBody(const UtcFields& utc)
 {
-    return std::string("GPGGA,") + utc.time + ',' + kLatitude + ',' + kLongitude + ",1,08,0.9,12.3,M,46.9,M,,";
+    return std::string("GPGGA,") + utc.time + ',' + kLatitude + ',' + kLongitude + ',' + kFixQuality + ','
+        + kUsedCount + ",0.9," + kAltitude + ",46.9,M,,";
 }
 
 } // namespace
 
-std::string PositionStream::Burst(SystemClock::time_point when) const
+std::string PositionStream::Burst(SystemClock::time_point when, bool position, bool satellites) const
 {
     const UtcFields utc = Utc(when);
-    std::string out = NmeaLine(GgaBody(utc));
-    out += NmeaLine(std::string("GPGSA,A,3,") + kSatellitesUsed + ',' + kDilution);
-    const int lines = int(std::size(kInView));
-    for (int i = 0; i < lines; ++i) {
-        char head[24];
-        std::snprintf(head, sizeof head, "GPGSV,%d,%d,%02d,", lines, i + 1, kInViewCount);
-        out += NmeaLine(head + std::string(kInView[i]));
+    std::string out;
+    if (position)
+        out += NmeaLine(GgaBody(utc));
+    if (satellites) {
+        out += NmeaLine(std::string("GPGSA,A,3,") + kSatellitesUsed + ',' + kDilution);
+        const int lines = int(std::size(kInView));
+        for (int i = 0; i < lines; ++i) {
+            char head[24];
+            std::snprintf(head, sizeof head, "GPGSV,%d,%d,%02d,", lines, i + 1, kInViewCount);
+            out += NmeaLine(head + std::string(kInView[i]));
+        }
     }
-    out += NmeaLine(std::string("GPRMC,") + utc.time + ",A," + kLatitude + ',' + kLongitude + ",0.0,0.0,"
-                    + utc.date + ",,,A");
+    if (position)
+        out += NmeaLine(std::string("GPRMC,") + utc.time + ",A," + kLatitude + ',' + kLongitude + ",0.0,0.0,"
+                        + utc.date + ",,,A");
     return out;
+}
+
+std::string PositionStream::FixFields(SystemClock::time_point when) const
+{
+    const UtcFields utc = Utc(when);
+    return std::string(utc.time) + ',' + utc.date + ',' + kLatitude + ',' + kLongitude + ',' + kAltitude + ','
+        + kFixQuality + ',' + kUsedCount;
 }
 
 std::string PositionStream::CutSentence(SystemClock::time_point when) const

@@ -3,7 +3,9 @@
 
 #include "receiver/nmea_sentence.h"
 
+#include <chrono>
 #include <cstdio>
+#include <utility>
 
 namespace receiver {
 namespace {
@@ -13,6 +15,10 @@ constexpr std::string_view kReplyTalker = "PKVRR";
 constexpr std::string_view kPortQuery = "PRT";
 constexpr std::string_view kIdQuery = "RID";
 constexpr std::string_view kMemoryQuery = "RDM";
+constexpr std::string_view kPositionQuery = "POS";
+constexpr std::string_view kParameterQuery = "PAR";
+constexpr std::string_view kOn = "ON";
+constexpr std::string_view kOff = "OFF";
 constexpr std::string_view kPflAttention = "A";
 constexpr char kPflRead = 'R';
 constexpr std::string_view kPflAnswer = "A:PFL";
@@ -28,8 +34,9 @@ std::string Hex(uint32_t value, const char* format)
 
 } // namespace
 
-SentenceResponder::SentenceResponder(const BoardOptions& options, const FaultSwitches& faults)
-    : m_options(options), m_faults(faults)
+SentenceResponder::SentenceResponder(const BoardOptions& options, const FaultSwitches& faults,
+                                     const PortSettings& ports, const PositionStream& stream)
+    : m_options(options), m_faults(faults), m_ports(ports), m_stream(stream)
 {
 }
 
@@ -46,7 +53,7 @@ std::string SentenceResponder::AnswerQuery(std::string_view body, unsigned rate,
 {
     const auto fields = SplitFields(body);
     if (fields.size() < 2 || fields[0] != kQueryTalker)
-        return {};   // set sentences and other talkers are not answered
+        return {};   // set sentences are the board's to take; other talkers are not answered
 
     std::string reply(kReplyTalker);
     reply += ',';
@@ -62,6 +69,10 @@ std::string SentenceResponder::AnswerQuery(std::string_view body, unsigned rate,
         if (fields.size() != 3 || !ParseHex32(fields[2], address))
             return {};
         reply += ',' + Hex(Echo(address), "%X") + ',' + Hex(flash.Word(address), "%08X");
+    } else if (fields[1] == kPositionQuery) {
+        reply += ',' + m_stream.FixFields(std::chrono::system_clock::now());
+    } else if (fields[1] == kParameterQuery) {
+        reply += PortParameters();
     } else {
         return {};
     }
@@ -79,6 +90,19 @@ std::string SentenceResponder::AnswerPfl(std::string_view body, const BoardFlash
     const char separator = m_options.pflComma ? ',' : ':';
     return kPflRead + Hex(Echo(address), "%X") + separator + Hex(flash.Word(address), "%08X")
         + std::string(kLineEnd);
+}
+
+// ",A,<rate>,<GGA/RMC on>,<GSA/GSV on>,B,<rate>,<...>,<...>", ON or OFF for the groups.
+std::string SentenceResponder::PortParameters() const
+{
+    std::string fields;
+    for (const auto& [port, name] : {std::pair{ReceiverPort::A, "A"}, std::pair{ReceiverPort::B, "B"}}) {
+        const PortSetup setup = m_ports.Get(port);
+        fields += std::string(",") + name + ',' + std::to_string(setup.rate);
+        fields += ',' + std::string(setup.positionSentences ? kOn : kOff);
+        fields += ',' + std::string(setup.satelliteSentences ? kOn : kOff);
+    }
+    return fields;
 }
 
 uint32_t SentenceResponder::Echo(uint32_t address) const

@@ -5,6 +5,8 @@
 #include "receiver/board_flash.h"
 #include "receiver/board_options.h"
 #include "receiver/fault_switches.h"
+#include "receiver/port_settings.h"
+#include "receiver/position_stream.h"
 
 #include <string>
 #include <string_view>
@@ -13,7 +15,8 @@ namespace receiver {
 
 class SentenceResponder {
 public:
-    SentenceResponder(const BoardOptions& options, const FaultSwitches& faults);
+    SentenceResponder(const BoardOptions& options, const FaultSwitches& faults, const PortSettings& ports,
+                      const PositionStream& stream);
 
     // The reply line (with its line end) to one received line (from '$', no
     // line end), or "" when the board has nothing to say to it.
@@ -22,10 +25,13 @@ public:
 private:
     std::string AnswerQuery(std::string_view body, unsigned rate, const BoardFlash& flash) const;
     std::string AnswerPfl(std::string_view body, const BoardFlash& flash) const;
+    std::string PortParameters() const;
     uint32_t Echo(uint32_t address) const;
 
     const BoardOptions& m_options;
     const FaultSwitches& m_faults;
+    const PortSettings& m_ports;
+    const PositionStream& m_stream;
 };
 
 } // namespace receiver

@@ -33,6 +33,7 @@ timespec Timeout(std::chrono::steady_clock::duration wait)
 SimulatedBoard::SimulatedBoard(BoardOptions options)
     : m_options(std::move(options)), m_mode(m_options.mode)
 {
+    m_ports.Reset(m_options.commandRate, m_options.stream);
 }
 
 SimulatedBoard::~SimulatedBoard()
@@ -80,6 +81,7 @@ void SimulatedBoard::Stop()
     m_incoming.clear();
     m_outgoing.clear();
     m_wire.clear();
+    ApplyPendingRate();
     m_assembler.Reset();
     m_recent.clear();
 }
@@ -99,7 +101,7 @@ unsigned SimulatedBoard::CurrentRate() const
     case BoardMode::Sfld:
         return m_sfld.Rate();
     }
-    return m_options.commandRate;
+    return m_ports.Get(ReceiverPort::A).rate;
 }
 
 uint32_t SimulatedBoard::FlashWord(uint32_t address) const
@@ -166,7 +168,7 @@ void SimulatedBoard::Run()
 SimulatedBoard::Clock::time_point SimulatedBoard::NextWake(Clock::time_point now) const
 {
     auto wake = Clock::time_point::max();
-    if (m_options.stream)
+    if (StreamsOn())
         wake = m_nextStream;
     if (Mode() == BoardMode::Pfl)
         wake = std::min(wake, m_pfld.NextDue());
@@ -335,6 +337,10 @@ void SimulatedBoard::EnterMode(BoardMode mode, Clock::time_point now)
     m_pfld.Reset();   // the SFLD, if it starts now, has taken what it needs from RAM
     if (mode != BoardMode::Sfld)
         m_sfld.Stop();
+    ApplyPendingRate();
+    // The firmware starts, at first or after an upload, with its start-up settings.
+    if (mode == BoardMode::Command)
+        m_ports.Reset(m_options.commandRate, m_options.stream);
     m_nextStream = now + m_options.streamPeriod;
 }
 
@@ -343,18 +349,60 @@ void SimulatedBoard::FeedSentence(uint8_t byte)
     std::string line;
     if (!m_assembler.Feed(byte, line))
         return;
-    std::string reply;
-    if (!m_faults.IsOn(BoardFault::Silence)) {
+    SentenceExchange exchange{std::move(line), {}, false};
+    const bool silent = m_faults.IsOn(BoardFault::Silence);
+    std::string_view body;
+    SettingSentence setting;
+    if (Mode() == BoardMode::Command && SentenceBody(exchange.sentence, body)
+        && SettingSentence::Parse(body, setting)) {
+        // A silent board still takes its settings; it only says nothing.
+        exchange.setting = true;
+        if (!silent)
+            exchange.reply = setting.Acknowledgement();
+    } else if (!silent) {
         std::lock_guard lock(m_flashMutex);
-        reply = m_responder.Answer(line, Mode(), CurrentRate(), m_flash);
+        exchange.reply = m_responder.Answer(exchange.sentence, Mode(), CurrentRate(), m_flash);
     }
-    if (!reply.empty()) {
-        Queue(reply);
+    if (!exchange.reply.empty()) {
+        Queue(exchange.reply);
         if (m_faults.IsOn(BoardFault::Junk))
             Queue(std::string(std::begin(kJunkBytes), std::end(kJunkBytes))
                   + m_stream.CutSentence(std::chrono::system_clock::now()));
     }
-    m_step.exchanges.push_back({std::move(line), std::move(reply)});
+    if (exchange.setting)
+        TakeSetting(setting);
+    m_step.exchanges.push_back(std::move(exchange));
+}
+
+void SimulatedBoard::TakeSetting(const SettingSentence& setting)
+{
+    switch (setting.kind) {
+    case SettingSentence::Kind::Streams:
+        m_ports.SetStreams(setting.port, setting.position, setting.satellites, setting.on);
+        return;
+    case SettingSentence::Kind::Rate:
+        if (setting.port == ReceiverPort::B) {
+            m_ports.SetRate(setting.port, setting.rate);
+            return;
+        }
+        // The line keeps its speed until all queued so far, the acknowledgement
+        // last, has gone out at it.
+        m_pendingRate = setting.rate;
+        m_pendingAfter = m_outgoing.size();
+        if (m_pendingAfter == 0)
+            ApplyPendingRate();
+        return;
+    case SettingSentence::Kind::NavigationReset:
+        return;   // the simulated fix has nothing to start over
+    }
+}
+
+void SimulatedBoard::ApplyPendingRate()
+{
+    if (m_pendingRate != 0)
+        m_ports.SetRate(ReceiverPort::A, m_pendingRate);
+    m_pendingRate = 0;
+    m_pendingAfter = 0;
 }
 
 void SimulatedBoard::Queue(const std::string& text)
@@ -371,20 +419,28 @@ void SimulatedBoard::Queue(const std::string& text, unsigned rate)
         m_outgoing.push_back({c, rate});
 }
 
+bool SimulatedBoard::StreamsOn() const
+{
+    const PortSetup line = m_ports.Get(ReceiverPort::A);
+    return line.positionSentences || line.satelliteSentences;
+}
+
 bool SimulatedBoard::StreamActive() const
 {
-    return m_options.stream && Mode() == BoardMode::Command && !m_faults.IsOn(BoardFault::Silence);
+    return StreamsOn() && Mode() == BoardMode::Command && !m_faults.IsOn(BoardFault::Silence);
 }
 
 void SimulatedBoard::StreamIfDue(Clock::time_point now)
 {
-    if (!m_options.stream || now < m_nextStream)
+    if (!StreamsOn() || now < m_nextStream)
         return;
     m_nextStream += m_options.streamPeriod;
     if (m_nextStream <= now)
         m_nextStream = now + m_options.streamPeriod;   // no catching up after a stall
-    if (StreamActive() && m_outgoing.size() + m_wire.size() < kMaxPendingOutput)
-        Queue(m_stream.Burst(std::chrono::system_clock::now()));
+    if (StreamActive() && m_outgoing.size() + m_wire.size() < kMaxPendingOutput) {
+        const PortSetup line = m_ports.Get(ReceiverPort::A);
+        Queue(m_stream.Burst(std::chrono::system_clock::now(), line.positionSentences, line.satelliteSentences));
+    }
 }
 
 void SimulatedBoard::SendOutgoing(Clock::time_point now)
@@ -392,6 +448,7 @@ void SimulatedBoard::SendOutgoing(Clock::time_point now)
     if (!m_line.ClientPresent()) {
         m_outgoing.clear();
         m_wire.clear();
+        ApplyPendingRate();
         return;
     }
     const auto flush = [this] {
@@ -416,6 +473,8 @@ void SimulatedBoard::SendOutgoing(Clock::time_point now)
         if (m_options.pace && !m_sendPacer.TryPass(now, byte.rate))
             break;
         m_outgoing.pop_front();
+        if (m_pendingRate != 0 && --m_pendingAfter == 0)
+            ApplyPendingRate();
         if (client == byte.rate)
             m_wire += byte.value;
         else

@@ -7,12 +7,14 @@
 #include "receiver/board_transcript.h"
 #include "receiver/fault_switches.h"
 #include "receiver/line_noise.h"
+#include "receiver/port_settings.h"
 #include "receiver/position_stream.h"
 #include "receiver/pseudo_terminal.h"
 #include "receiver/resident_loader.h"
 #include "receiver/secondary_loader.h"
 #include "receiver/sentence_assembler.h"
 #include "receiver/sentence_responder.h"
+#include "receiver/setting_sentence.h"
 #include "receiver/wire_pacer.h"
 
 #include <atomic>
@@ -54,8 +56,13 @@ public:
     size_t ArmedFaults() const { return m_faults.Armed(); }
 
     BoardMode Mode() const { return m_mode.load(); }
-    // The rate the board talks at now: the command rate, kPflRate, or the SFLD's.
+    // The rate the board talks at now: port A's rate, kPflRate, or the SFLD's.
     unsigned CurrentRate() const;
+    // The firmware's settings for a port: at start-up the command rate (port
+    // B: PortSettings::kPortBStartRate) and the stream option; changed by set
+    // sentences, and back to those on a restart after an upload. Port A's
+    // rate changes once its acknowledgement has gone out.
+    PortSetup Port(ReceiverPort port) const { return m_ports.Get(port); }
     // The client's speed as last seen; 0 before the board saw any.
     unsigned ClientBaud() const { return m_clientBaud.load(); }
 
@@ -90,6 +97,8 @@ private:
     void Interpret(uint8_t byte, unsigned baud, Clock::time_point now);
     bool TakeBootRequest(uint8_t byte);
     void FeedSentence(uint8_t byte);
+    void TakeSetting(const SettingSentence& setting);
+    void ApplyPendingRate();
     void TickLoaders(Clock::time_point now);
     void StartSfld(Clock::time_point now);
     void CompleteUpload(Clock::time_point now);
@@ -99,6 +108,7 @@ private:
     void StreamIfDue(Clock::time_point now);
     void SendOutgoing(Clock::time_point now);
     void CommitTranscript();
+    bool StreamsOn() const;
     bool StreamActive() const;
 
     // Bytes read ahead of their paced arrival; past this the client has to wait.
@@ -110,7 +120,9 @@ private:
     const BoardOptions m_options;
     FaultSwitches m_faults;
     BoardTranscript m_transcript;
-    SentenceResponder m_responder{m_options, m_faults};
+    PortSettings m_ports;
+    PositionStream m_stream;
+    SentenceResponder m_responder{m_options, m_faults, m_ports, m_stream};
     std::atomic<BoardMode> m_mode;
     std::atomic<unsigned> m_clientBaud = 0;
 
@@ -126,7 +138,6 @@ private:
     int m_stopEvent = -1;
     std::thread m_worker;
     SentenceAssembler m_assembler;
-    PositionStream m_stream;
     LineNoise m_noise;
     WirePacer m_receivePacer;
     WirePacer m_sendPacer;
@@ -135,6 +146,8 @@ private:
     std::string m_wire;                    // as the client will see them, not yet taken by the line
     Clock::time_point m_nextStream;
     std::string m_recent;                  // the last bytes at the command rate, for the boot request
+    unsigned m_pendingRate = 0;            // port A's next rate, 0 for none
+    size_t m_pendingAfter = 0;             // outgoing bytes still to leave at the old rate before it
 };
 
 } // namespace receiver

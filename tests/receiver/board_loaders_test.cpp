@@ -396,6 +396,33 @@ TEST_F(Loaders, EndRecordSavesTheFlashAndRestarts)
     }
 }
 
+TEST_F(Loaders, RestartAfterAnUploadBringsBackTheStartUpSettings)
+{
+    auto options = Options(BoardMode::Command);
+    options.commandRate = 9600;
+    options.stream = true;
+    options.streamPeriod = kNoRepeats;   // switched, but never due: no burst meets the upload
+    auto& client = Start(options, 9600);
+    ASSERT_NE(client.Ask("$PKVRS,NME,ALL,A,OFF\r\n", "$PKVRR,NME"), "");
+    ASSERT_NE(client.Ask("$PKVRS,SPD,A,8\r\n", "$PKVRR,SPD"), "");
+    client.SetBaud(57600);
+    client.Send(std::string(std::begin(BOOT_REQUEST), std::end(BOOT_REQUEST)));
+    ASSERT_TRUE(m_board->Transcript().WaitForModes(2, kArrival));
+    client.SetBaud(19200);
+    ToSfld();
+    ASSERT_EQ(Erase(0x10008000, 0x1000C000).back(), char(SYNC_CODE));
+    ASSERT_EQ(Exchange(Frame(0x10008000, velmor::test::PatternBytes(64, 3))), kSync);
+    ASSERT_EQ(Exchange(kEndFrame), kSync);
+    ASSERT_TRUE(m_board->Transcript().WaitForUploads(1, kArrival));
+    ASSERT_EQ(m_board->Mode(), BoardMode::Command);
+
+    const PortSetup line = m_board->Port(ReceiverPort::A);
+    EXPECT_EQ(line.rate, 9600u);
+    EXPECT_TRUE(line.positionSentences && line.satelliteSentences);
+    client.SetBaud(9600);
+    EXPECT_NE(client.Ask("$PKVRQ,PRT\r\n", "$PKVRR,PRT,9600"), "");
+}
+
 TEST_F(Loaders, SfldAnswersAtTheWakeUpRateWheneverTheHostReturns)
 {
     Start(Options());

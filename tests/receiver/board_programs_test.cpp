@@ -58,6 +58,18 @@ TEST(BoardPrograms, MkimageWritesWhatTheLibraryMakes)
     EXPECT_EQ(velmor::test::ReadFile(dir.File("v.bin")), MakeSampleImage(embedded));
 }
 
+TEST(BoardPrograms, BoardTakesOnlyCommandRates)
+{
+    // --help after --baud: the rate is judged, then the program ends at once.
+    const auto run = [](const std::string& rate) {
+        return std::system((std::string(VELMOR_BOARD_PROGRAM) + " --baud " + rate + " --help >/dev/null 2>&1").c_str());
+    };
+    for (const char* rate : {"4800", "38400", "115200"})
+        EXPECT_EQ(run(rate), 0) << rate;
+    for (const char* rate : {"14400", "230400", "38400x"})
+        EXPECT_NE(run(rate), 0) << rate;
+}
+
 TEST(BoardPrograms, BoardPublishesAnswersAndCleansUp)
 {
     velmor::test::TempDir dir;

@@ -3,6 +3,7 @@
 #include "receiver/sample_image.h"
 #include "receiver/simulated_board.h"
 #include "tests/receiver/board_client.h"
+#include "tests/receiver/nmea_check.h"
 #include "tests/support/image_files.h"
 #include "tests/support/temp_dir.h"
 
@@ -20,40 +21,13 @@ namespace receiver {
 namespace {
 
 using test::BoardClient;
+using test::Field;
+using test::ValidNmeaLine;
 using namespace std::chrono_literals;
 
 constexpr auto kQuiet = 100ms;            // how long "nothing more arrives" is watched
 constexpr auto kArrival = 2s;             // bound on the board taking bytes in
 constexpr std::chrono::milliseconds kFastStream{20};
-
-// Checked here with the test's own code, not the board's.
-bool ValidNmeaLine(const std::string& line)
-{
-    if (line.size() < 6 || line.front() != '$' || line.compare(line.size() - 2, 2, "\r\n") != 0)
-        return false;
-    const size_t star = line.size() - 5;
-    if (line[star] != '*')
-        return false;
-    unsigned sum = 0;
-    for (size_t i = 1; i < star; ++i)
-        sum ^= uint8_t(line[i]);
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02X", sum);
-    return line.compare(star + 1, 2, hex) == 0;
-}
-
-// Comma field `index` of a reply, counted from 0 after the "$"; "" when missing.
-std::string Field(const std::string& line, size_t index)
-{
-    std::vector<std::string> fields(1);
-    for (char c : line.substr(0, line.find('*'))) {
-        if (c == ',')
-            fields.emplace_back();
-        else if (c != '$')
-            fields.back().push_back(c);
-    }
-    return index < fields.size() ? fields[index] : "";
-}
 
 std::string Hex(uint32_t value, const char* format = "%X")
 {
@@ -117,7 +91,7 @@ const std::string kPortQuery = "$PKVRQ,PRT\r\n";
 
 TEST_F(Board, AnswersOnlyAtItsOwnRate)
 {
-    const unsigned boardRates[] = {4800, 9600, 19200, 57600, 115200};
+    const unsigned boardRates[] = {4800, 9600, 19200, 38400, 57600, 115200};
     const unsigned clientRates[] = {4800, 57600, 19200, 115200, 9600, 38400};
     for (unsigned rate : boardRates) {
         SCOPED_TRACE(rate);
@@ -189,7 +163,7 @@ TEST_F(Board, SentenceFormsAcceptedAndIgnored)
 
     const std::string ignored[] = {
         "$PKVRQ,PRT*00\r\n",          // wrong checksum
-        "$PKVRS,PRT,9600\r\n",        // a setting, not answered yet
+        "$PKVRS,PRT,9600\r\n",        // no setting the firmware knows
         "$PKVRQ,XYZ\r\n",
         "$PKVRQ,RDM,10000G00\r\n",
         "$PKVRQ,RDM\r\n",
@@ -442,7 +416,7 @@ TEST_F(Board, StopRemovesTheDeviceAndSavesFlash)
 
     board.Stop();
     EXPECT_NE(::access(device.c_str(), F_OK), 0);
-    EXPECT_THROW(Start(Options(38400, "odd")), std::invalid_argument);
+    EXPECT_THROW(Start(Options(230400, "odd")), std::invalid_argument);
 }
 
 } // namespace

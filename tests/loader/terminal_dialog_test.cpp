@@ -1,0 +1,258 @@
+// The command terminal through the main dialog, offscreen, against the
+// simulated board (and a scripted far end where exact bytes matter).
+#include "loader/loader_dialog.h"
+#include "loader/loader_resources.h"
+#include "loader/log/log.h"
+#include "loader/terminal/terminal.h"
+#include "loader/worker.h"
+#include "platform/dialog/gui_caller.h"
+#include "tests/platform/gui_wait.h"
+#include "tests/support/board_fixture.h"
+#include "tests/support/log_recorder.h"
+#include "tests/support/pty_peer.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace velmor {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::test::WaitUntil;
+
+int RunDialog(platform::Dialog& dialog, const std::function<void()>& steps)
+{
+    QDialog* window = dialog.Widget();
+    QTimer::singleShot(0, window, [&] {
+        if (QTest::qWaitForWindowExposed(window))
+            steps();
+        dialog.EndDialog(0);
+    });
+    return dialog.DoModal();
+}
+
+std::string Received(receiver::SimulatedBoard& board)
+{
+    const auto bytes = board.Transcript().ReceivedBytes();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class TerminalDialog : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetHexDisplay(false);
+        SetPauseDisplay(false);
+    }
+    std::vector<std::wstring> Pane(LoaderDialog& dialog)
+    {
+        std::vector<std::wstring> lines;
+        for (int i = 0; i < dialog.ListCount(kIdLogPane); ++i)
+            lines.push_back(dialog.ListText(kIdLogPane, i));
+        return lines;
+    }
+    void Send(LoaderDialog& dialog, const std::wstring& command)
+    {
+        dialog.SetItemText(kIdImageCombo, command);
+        QTest::mouseClick(dialog.Item(kIdBrowseOrSend), Qt::LeftButton);
+    }
+    void ClickCheck(LoaderDialog& dialog, int id)
+    {
+        QTest::mouseClick(dialog.Item(id), Qt::LeftButton, {}, QPoint(3, dialog.Item(id)->height() / 2));
+    }
+
+    test::DeviceFolder m_folder;
+    test::BoardFixture m_board {m_folder};
+    test::LogRecorder m_messages;
+    platform::GuiCaller m_gui;
+};
+
+TEST_F(TerminalDialog, CommandsAndTheReceiversLines)
+{
+    receiver::BoardOptions options;
+    options.streamPeriod = 300ms;
+    auto& board = m_board.Start(options, receiver::MakeSampleImage({}));
+    LoaderDialog dialog(m_gui);
+    RunDialog(dialog, [&] {
+        dialog.SendCommand(kIdModeButton);
+        ASSERT_TRUE(WaitUntil([&] { return board.ClientBaud() == 4800; }));
+
+        // Streamed sentences become lines, cut after their checksum.
+        ASSERT_TRUE(WaitUntil([&] {
+            const auto lines = Pane(dialog);
+            return std::any_of(lines.begin(), lines.end(), [](const std::wstring& l) { return l.rfind(L"$GPGGA", 0) == 0; });
+        }));
+        for (const auto& line : Pane(dialog)) {
+            const size_t star = line.find(L'*');
+            if (star != std::wstring::npos) {
+                EXPECT_EQ(line.size(), star + 3) << std::string(line.begin(), line.end());
+            }
+        }
+
+        // A canned command picked from the list, then sent.
+        auto* combo = qobject_cast<QComboBox*>(dialog.Item(kIdImageCombo));
+        const int rid = combo->findText("$PKVRQ,RID");
+        ASSERT_GE(rid, 0);
+        combo->setCurrentIndex(rid);
+        QTest::mouseClick(dialog.Item(kIdBrowseOrSend), Qt::LeftButton);
+        ASSERT_TRUE(WaitUntil([&] { return Received(board).find("$PKVRQ,RID\r\n") != std::string::npos; }));
+        ASSERT_TRUE(WaitUntil([&] {
+            const auto lines = Pane(dialog);
+            return std::any_of(lines.begin(), lines.end(), [](const std::wstring& l) { return l.rfind(L"$PKVRR,RID,", 0) == 0; });
+        }));
+
+        // Hex rows of eight bytes.
+        ClickCheck(dialog, kIdHex);
+        ASSERT_TRUE(HexDisplay());
+        ASSERT_TRUE(WaitUntil([&] {
+            const auto lines = Pane(dialog);
+            return !lines.empty() && lines.back().size() == 24 && lines.back()[2] == L' ';
+        }));
+        ClickCheck(dialog, kIdHex);
+
+        // Pause: nothing new reaches the pane.
+        ClickCheck(dialog, kIdPause);
+        ASSERT_TRUE(PauseDisplay());
+        QTest::qWait(100);
+        const size_t paused = dialog.ListCount(kIdLogPane);
+        const auto pausedLast = Pane(dialog).back();
+        QTest::qWait(700);   // two stream periods
+        EXPECT_EQ(dialog.ListCount(kIdLogPane), int(paused));
+        EXPECT_EQ(Pane(dialog).back(), pausedLast);
+        ClickCheck(dialog, kIdPause);
+        ASSERT_TRUE(WaitUntil([&] { return Pane(dialog).back() != pausedLast; }));
+
+        // The raw boot request: nine bytes, and the board is in its resident loader.
+        board.Transcript().Clear();
+        Send(dialog, L"@ 24 24 0 7 A 0 D");
+        ASSERT_TRUE(WaitUntil([&] { return Received(board).size() >= 9; }));
+        EXPECT_EQ(Received(board).substr(0, 9), std::string("\x24\x24\x00\x07\x0A\x00\x0D\r\n", 9));
+        EXPECT_TRUE(WaitUntil([&] { return board.Mode() == receiver::BoardMode::Pfl; }));
+        dialog.SendCommand(kIdModeButton);
+    });
+}
+
+TEST_F(TerminalDialog, RateAndPortChanges)
+{
+    auto& first = m_board.Start({}, receiver::MakeSampleImage({}), "gps1");
+    test::BoardFixture secondFixture {m_folder};
+    receiver::BoardOptions options;
+    options.commandRate = 9600;
+    auto& second = secondFixture.Start(options, receiver::MakeSampleImage({}), "gps2");
+    LoaderDialog dialog(m_gui);
+    RunDialog(dialog, [&] {
+        auto* bauds = qobject_cast<QComboBox*>(dialog.Item(kIdBaudCombo));
+        dialog.SendCommand(kIdModeButton);
+        ASSERT_TRUE(WaitUntil([&] { return first.ClientBaud() == 4800; }));
+
+        // The user picks 9600: the open port follows.
+        bauds->setFocus();
+        QTest::keyClick(bauds, Qt::Key_Home);   // "9600", the first entry
+        EXPECT_EQ(dialog.ItemText(kIdBaudCombo), L"9600");
+        ASSERT_TRUE(WaitUntil([&] { return first.ClientBaud() == 9600; }));
+
+        // Another port: the terminal reopens there at the chosen rate.
+        auto* ports = qobject_cast<QComboBox*>(dialog.Item(kIdPortCombo));
+        ports->setFocus();
+        QTest::keyClick(ports, Qt::Key_Down);
+        ASSERT_TRUE(WaitUntil([&] { return second.ClientBaud() == 9600; }));
+        Send(dialog, L"$PKVRQ,PRT");
+        ASSERT_TRUE(WaitUntil([&] { return Received(second).find("$PKVRQ,PRT\r\n") != std::string::npos; }));
+        EXPECT_EQ(Received(first).find("$PKVRQ,PRT"), std::string::npos);
+        dialog.SendCommand(kIdModeButton);
+    });
+    EXPECT_TRUE(m_messages.Messages().empty());
+}
+
+TEST_F(TerminalDialog, QuickLeaveAndEnterAgain)
+{
+    auto& board = m_board.Start({}, receiver::MakeSampleImage({}));
+    LoaderDialog dialog(m_gui);
+    RunDialog(dialog, [&] {
+        dialog.SendCommand(kIdModeButton);
+        ASSERT_TRUE(WaitUntil([&] { return board.ClientBaud() == 4800; }));
+        dialog.SendCommand(kIdModeButton);   // leave
+        dialog.SendCommand(kIdModeButton);   // and enter again at once
+        EXPECT_TRUE(dialog.TerminalMode());
+        Send(dialog, L"$PKVRQ,PRT");
+        ASSERT_TRUE(WaitUntil([&] { return Received(board).find("$PKVRQ,PRT\r\n") != std::string::npos; }, 10s));
+        dialog.SendCommand(kIdModeButton);
+    });
+    // The second terminal opened the port: no "Can not open serial port 1."
+    EXPECT_TRUE(m_messages.Messages().empty());
+}
+
+TEST_F(TerminalDialog, ControlBytesAndLongLines)
+{
+    test::PtyPeer peer(m_folder.Path(), "gps1");
+    LoaderDialog dialog(m_gui);
+    RunDialog(dialog, [&] {
+        dialog.SendCommand(kIdModeButton);
+        ASSERT_TRUE(WaitUntil([&] { return peer.Speed() == 4800; }));
+        Send(dialog, L"");
+        ASSERT_EQ(peer.Read(2, 5s), "\r\n");   // the loop is reading now
+        peer.Write("a\x01" "b\x80\xFF" "c\r\n" + std::string(600, 'x') + "\n");
+        ASSERT_TRUE(WaitUntil([&] { return dialog.ListCount(kIdLogPane) == 3; }));
+        EXPECT_EQ(Pane(dialog)[0], L"a b  c");
+        EXPECT_EQ(Pane(dialog)[1], std::wstring(511, L'x'));
+        EXPECT_EQ(Pane(dialog)[2], std::wstring(600 - 512, L'x'));
+        dialog.SendCommand(kIdModeButton);
+    });
+}
+
+} // namespace
+} // namespace velmor
+
+namespace velmor {
+namespace {
+
+// Closing while a worker logs line after line: the dialog goes, the worker ends,
+// and nothing waits on the other for ever.
+TEST_F(TerminalDialog, CloseWhileTheTerminalReceives)
+{
+    receiver::BoardOptions options;
+    options.streamPeriod = 50ms;
+    auto& board = m_board.Start(options, receiver::MakeSampleImage({}));
+    {
+        LoaderDialog dialog(m_gui);
+        RunDialog(dialog, [&] {
+            dialog.SendCommand(kIdModeButton);
+            ASSERT_TRUE(WaitUntil([&] { return board.ClientBaud() == 4800 && dialog.ListCount(kIdLogPane) > 3; }));
+            QTest::keyClick(dialog.Widget(), Qt::Key_Escape);
+        });
+    }
+    EXPECT_EQ(RunningWorkers(), 0);
+}
+
+// Closing during an upload, after saying Yes to the question: the worker stops.
+TEST_F(TerminalDialog, CloseDuringAnUpload)
+{
+    test::LogRecorder yes {platform::MessageAnswer::Yes};
+    receiver::BoardOptions options;
+    options.pace = true;
+    auto& board = m_board.Start(options, receiver::MakeSampleImage({}));
+    {
+        LoaderDialog dialog(m_gui);
+        RunDialog(dialog, [&] {
+            QTest::mouseClick(dialog.Item(kIdConnect), Qt::LeftButton);
+            ASSERT_TRUE(dialog.IsItemEnabled(kIdLoad));
+            QTest::mouseClick(dialog.Item(kIdLoad), Qt::LeftButton);
+            ASSERT_TRUE(WaitUntil([&] { return UploadInProgress(); }, 60s));
+            dialog.Widget()->close();
+        });
+    }
+    EXPECT_EQ(RunningWorkers(), 0);
+    ASSERT_EQ(yes.Messages().size(), 1u);
+    EXPECT_EQ(yes.Messages()[0].caption, L"Velmor Firmware Loader");
+    EXPECT_EQ(board.Transcript().Uploads().size(), 0u);   // it never finished
+}
+
+} // namespace
+} // namespace velmor
