@@ -106,37 +106,35 @@ void LoaderDialog::DoDataExchange(platform::DataExchange& exchange)
 
 void LoaderDialog::ApplyMode()
 {
+    struct Look {
+        const wchar_t* browseCaption;
+        const wchar_t* modeCaption;
+        const wchar_t* label;
+    };
+    static constexpr Look kLoaderLook {L"...", L"Loader", L"Select FW Image"};
+    static constexpr Look kTerminalLook {L"Send", L"Terminal", L"GPS Command"};
+    const Look& look = m_terminalMode ? kTerminalLook : kLoaderLook;
+
     EnableItem(kIdLoad, false);
+    EnableItem(kIdConnect, !m_terminalMode);
+    EnableItem(kIdImageCombo, true);
+    EnableItem(kIdBrowseOrSend, true);
+    SetItemText(kIdBrowseOrSend, look.browseCaption);
+    SetItemText(kIdModeButton, look.modeCaption);
+    SetItemText(kIdImageLabel, look.label);
+    ShowItem(kIdStatusLine, !m_terminalMode);
+    for (int id : {kIdBaudCombo, kIdHex, kIdPause})
+        ShowItem(id, m_terminalMode);
+    ComboReset(kIdImageCombo);
     if (!m_terminalMode) {
-        EnableItem(kIdConnect, true);
-        EnableItem(kIdImageCombo, true);
-        EnableItem(kIdBrowseOrSend, true);
-        SetItemText(kIdBrowseOrSend, L"...");
-        SetItemText(kIdModeButton, L"Loader");
-        SetItemText(kIdImageLabel, L"Select FW Image");
-        ShowItem(kIdStatusLine, true);
-        ShowItem(kIdBaudCombo, false);
-        ShowItem(kIdHex, false);
-        ShowItem(kIdPause, false);
-        ComboReset(kIdImageCombo);
         ComboAddString(kIdImageCombo, m_imagePath);
         ComboSetCurSel(kIdImageCombo, 0);
-    } else {
-        EnableItem(kIdConnect, false);
-        EnableItem(kIdImageCombo, true);
-        EnableItem(kIdBrowseOrSend, true);
-        SetItemText(kIdBrowseOrSend, L"Send");
-        SetItemText(kIdModeButton, L"Terminal");
-        SetItemText(kIdImageLabel, L"GPS Command");
-        ShowItem(kIdStatusLine, false);
-        ShowItem(kIdBaudCombo, true);
-        ShowItem(kIdHex, true);
-        ShowItem(kIdPause, true);
-        ComboReset(kIdImageCombo);
-        for (const wchar_t* const* list : {kCannedCommands, kCannedStreamCommands})
-            for (const wchar_t* const* entry = list; *entry; ++entry)
-                ComboAddString(kIdImageCombo, *entry);
+        return;
     }
+    // No entry selected: the edit box stays empty until a command is picked or typed.
+    for (const wchar_t* const* list : {kCannedCommands, kCannedStreamCommands})
+        for (const wchar_t* const* entry = list; *entry; ++entry)
+            ComboAddString(kIdImageCombo, *entry);
 }
 
 void LoaderDialog::AddLogLine(const std::wstring& text)
