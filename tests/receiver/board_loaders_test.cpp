@@ -292,26 +292,6 @@ TEST_F(Loaders, RecWaitRepeatsWhileWaitingButNeverIntoAFrame)
     EXPECT_GE(elapsed, std::chrono::microseconds(frame.size() * 10 * 1000000 / 19200) - 3ms);
 }
 
-TEST_F(Loaders, SfldVersionComesFromTheUploadedData)
-{
-    auto options = Options();
-    options.sfldTypeId = 0x2A;
-    auto& client = Start(options);
-    UploadSfld(MakeSampleSfld(3, "T-42 beta"));
-    client.SetBaud(115200);
-    EXPECT_TRUE(Unanswered(Code(VERSION_CMD))) << "asleep until woken at 19200";
-    WakeSfld();
-    EXPECT_EQ(client.Ask(Code(VERSION_CMD), "$VER"), "$VER,T-42 beta\r\n");
-    EXPECT_EQ(Ask(Code(TYPE_ID_CMD), 2), Code(TYPE_ID_CMD) + "\x2A");
-
-    // Another board, an SFLD without the marker.
-    auto& other = Start(Options());
-    ASSERT_EQ(Ask(Code(PFLD_ASK_POLL), 1), kRecWait);
-    ASSERT_EQ(Exchange(Frame(kRamBase, Bytes(64, 0x11))), kSync);
-    ASSERT_EQ(Exchange(kEndFrame), kSync);
-    WakeSfld();
-    EXPECT_EQ(other.Ask(Code(VERSION_CMD), "$VER"), "$VER,SFLD\r\n");
-}
 
 TEST_F(Loaders, EraseAnswersOneCodePerSector)
 {
@@ -435,75 +415,7 @@ TEST_F(Loaders, SfldAnswersAtTheWakeUpRateWheneverTheHostReturns)
     EXPECT_EQ(Erase(0x10008000, 0x1000C000), Code(SECTOR_ERASED_CODE) + kSync);
 }
 
-TEST_F(Loaders, RecordFaultsFireOnce)
-{
-    auto options = Options();
-    options.recWaitInterval = 30ms;
-    Start(options);
-    m_board->ArmFault(OneShotFault::RejectRecord(Transfer::Sfld, 0, BAD_CSUM));
-    ASSERT_EQ(Ask(Code(PFLD_ASK_POLL), 1), kRecWait);
-    const std::string frame = Frame(kRamBase, {7, 7});
-    EXPECT_EQ(Exchange(frame), Code(BAD_CSUM));
-    m_client->ReadFor(kQuiet);
-    m_client->Take();
-    EXPECT_EQ(Exchange(frame), kSync);
 
-    // Lost: taken, REC_WAIT_CODE repeated until the record comes again.
-    m_board->ArmFault(OneShotFault::LoseAck(Transfer::Sfld, 1));
-    const std::string second = Frame(kRamBase + 2, {8, 8});
-    EXPECT_EQ(Ask(kSync, 1), kRecWait);
-    m_client->Send(second);
-    m_client->ReadUntil([](const std::string& s) { return s.size() >= 3; }, kArrival);
-    EXPECT_TRUE(AllRecWait(m_client->Take()));
-    m_client->Send(second);
-    m_client->ReadUntil([](const std::string& s) { return s.find(char(SYNC_CODE)) != s.npos; }, kArrival);
-    EXPECT_EQ(m_client->Take().back(), char(SYNC_CODE));
-
-    // Flooded: the acknowledgement comes after the REC_WAIT_CODEs.
-    m_board->ArmFault(OneShotFault::FloodRecWait(Transfer::Sfld, 2, 6));
-    const std::string flood = Exchange(Frame(kRamBase + 4, {9, 9}));
-    EXPECT_EQ(flood.back(), char(SYNC_CODE));
-    // One more may be a repeat from before the frame arrived.
-    EXPECT_GE(flood.size(), 7u);
-    EXPECT_LE(flood.size(), 8u);
-    EXPECT_TRUE(AllRecWait(flood.substr(0, flood.size() - 1)));
-    EXPECT_EQ(Exchange(Frame(kRamBase + 6, {1, 1})), kSync);
-    EXPECT_EQ(m_board->ArmedFaults(), 0u);
-
-    ASSERT_TRUE(m_board->Transcript().WaitForRecords(6, kArrival));
-    const auto records = m_board->Transcript().Records(Transfer::Sfld);
-    ASSERT_EQ(records.size(), 6u);
-    EXPECT_EQ(records[2].answer, 0) << "held back";
-    EXPECT_TRUE(records[3].repeated);
-    EXPECT_EQ(records[3].index, 1u);
-    EXPECT_EQ(records[4].answer, 0);
-}
-
-TEST_F(Loaders, PollAndEraseFaultsFireOnce)
-{
-    Start(Options());
-    m_board->ArmFault(OneShotFault::SilentPolls(2));
-    EXPECT_TRUE(Unanswered(Code(PFLD_VERSION_POLL)));
-    EXPECT_TRUE(Unanswered(Code(PFLD_VERSION_POLL)));
-    EXPECT_EQ(Ask(Code(PFLD_VERSION_POLL), 1), Code(PFLD_VERSION_POLL));
-
-    ToSfld();
-    m_board->ArmFault(OneShotFault::EraseFailure());
-    m_board->ArmFault(OneShotFault::EraseNoise());
-    const std::string sectors3(3, char(SECTOR_ERASED_CODE));
-    EXPECT_EQ(Erase(0x10008000, 0x10014000), Code(SECTOR_ERASED_CODE) + "\x86");
-    WakeSfld();
-    EXPECT_EQ(Erase(0x10008000, 0x10014000), std::string(2, char(SECTOR_ERASED_CODE)) + Code(ERASE_FAILED_CODE));
-    WakeSfld();
-    EXPECT_EQ(Erase(0x10008000, 0x10014000), sectors3 + kSync);
-    EXPECT_EQ(m_board->ArmedFaults(), 0u);
-
-    ASSERT_TRUE(m_board->Transcript().WaitForErases(3, kArrival));
-    const auto erases = m_board->Transcript().Erases();
-    EXPECT_FALSE(erases[0].completed);
-    EXPECT_FALSE(erases[1].completed);
-    EXPECT_TRUE(erases[2].completed);
-}
 
 } // namespace
 } // namespace receiver

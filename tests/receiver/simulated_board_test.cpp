@@ -133,23 +133,6 @@ TEST_F(Board, SendsNoiseToAClientAtAnotherRate)
     EXPECT_EQ(board.ClientBaud(), 4800u);
 }
 
-TEST_F(Board, MemoryRepliesCarryTheImageWords)
-{
-    auto& board = Start(Options(19200));
-    BoardClient client(board.DevicePath(), 19200);
-    const uint32_t pfldEnd = kFlashBase + m_imageOptions.pfldSize;
-    const uint32_t fwEnd = kFwStart + m_imageOptions.fwSize;
-    const uint32_t inside[] = {0x10000000, 0x10000020, 0x10000024, pfldEnd, 0x10004000, 0x10004024, fwEnd, 0x10000101};
-    for (uint32_t address : inside) {
-        const std::string reply = client.Ask("$PKVRQ,RDM," + Hex(address) + "\r\n", "$PKVRR,RDM,");
-        ASSERT_TRUE(ValidNmeaLine(reply)) << reply;
-        EXPECT_EQ(Field(reply, 2), Hex(address));
-        EXPECT_EQ(Field(reply, 3), Hex(ImageWord(address), "%08X")) << Hex(address);
-    }
-    for (uint32_t address : {0x0u, 0x0FFFFFFCu, 0x10200000u, 0xFFFFFFFCu})
-        EXPECT_EQ(Field(client.Ask("$PKVRQ,RDM," + Hex(address) + "\r\n", "$PKVRR,RDM,"), 3), "FFFFFFFF");
-    EXPECT_EQ(board.FlashWord(0x10000024), ImageWord(0x10000024));
-}
 
 TEST_F(Board, SentenceFormsAcceptedAndIgnored)
 {
@@ -177,23 +160,6 @@ TEST_F(Board, SentenceFormsAcceptedAndIgnored)
     }
 }
 
-TEST_F(Board, IdentityCarriesTheFwVersionText)
-{
-    auto& board = Start(Options(57600));
-    BoardClient client(board.DevicePath(), 57600);
-    const std::string reply = client.Ask("$PKVRQ,RID\r\n", "$PKVRR,RID,");
-    ASSERT_TRUE(ValidNmeaLine(reply)) << reply;
-    EXPECT_EQ(Field(reply, 3), "R7.42x");
-
-    // A blank board has no FW section, hence no version text.
-    auto blank = Options(57600, "blank");
-    blank.flashImage.clear();
-    auto& empty = Start(blank);
-    BoardClient other(empty.DevicePath(), 57600);
-    const std::string blankReply = other.Ask("$PKVRQ,RID\r\n", "$PKVRR,RID,");
-    EXPECT_TRUE(ValidNmeaLine(blankReply)) << blankReply;
-    EXPECT_EQ(Field(blankReply, 3), "");
-}
 
 TEST_F(Board, TranscriptHoldsTheWireBytes)
 {
@@ -293,92 +259,9 @@ TEST_F(Board, PflModeAnswersShortFormsAt19200Only)
     }
 }
 
-TEST_F(Board, FaultSilence)
-{
-    auto options = Options(9600);
-    options.stream = true;
-    options.streamPeriod = kFastStream;
-    auto& board = Start(options);
-    BoardClient client(board.DevicePath(), 9600);
-    ASSERT_NE(client.Ask(kPortQuery, "$PKVRR"), "");
 
-    board.SetFault(BoardFault::Silence, true);
-    client.ReadFor(kQuiet);   // a burst already written may still come in
-    client.Take();
-    client.Send(kPortQuery);
-    ASSERT_TRUE(board.Transcript().WaitForExchanges(2, kArrival));
-    client.ReadFor(kQuiet);
-    EXPECT_EQ(client.Take(), "");
-    EXPECT_EQ(board.Transcript().Exchanges().back().reply, "");
 
-    board.SetFault(BoardFault::Silence, false);
-    EXPECT_NE(client.Ask(kPortQuery, "$PKVRR"), "");
-    EXPECT_NE(client.Ask("", "$GPGGA"), "");
-}
 
-TEST_F(Board, FaultWrongEcho)
-{
-    auto options = Options(19200);
-    auto& board = Start(options);
-    options.mode = BoardMode::Pfl;
-    options.deviceName = "pfl";
-    auto& pfl = Start(options);
-    BoardClient client(board.DevicePath(), 19200);
-    BoardClient pflClient(pfl.DevicePath(), 19200);
-
-    board.SetFault(BoardFault::WrongEcho, true);
-    pfl.SetFault(BoardFault::WrongEcho, true);
-    const std::string reply = client.Ask("$PKVRQ,RDM,10000020\r\n", "$PKVRR");
-    EXPECT_TRUE(ValidNmeaLine(reply)) << reply;
-    EXPECT_NE(Field(reply, 2), "10000020");
-    EXPECT_EQ(Field(reply, 3), "10000000") << "the value stays that of the address asked for";
-    const std::string pflReply = pflClient.Ask("$R10000020\r\n", "R");
-    ASSERT_NE(pflReply.find(':'), std::string::npos) << pflReply;
-    EXPECT_EQ(pflReply.substr(pflReply.find(':')), ":10000000\r\n");
-    EXPECT_NE(pflReply.substr(0, 10), "R10000020:");
-
-    board.SetFault(BoardFault::WrongEcho, false);
-    EXPECT_EQ(Field(client.Ask("$PKVRQ,RDM,10000020\r\n", "$PKVRR"), 2), "10000020");
-}
-
-TEST_F(Board, FaultNoRid)
-{
-    auto& board = Start(Options(4800));
-    BoardClient client(board.DevicePath(), 4800);
-    board.SetFault(BoardFault::NoRid, true);
-    EXPECT_EQ(client.Ask("$PKVRQ,RID\r\n", "$PKVRR", kQuiet), "");
-    EXPECT_NE(client.Ask(kPortQuery, "$PKVRR"), "");
-    board.SetFault(BoardFault::NoRid, false);
-    EXPECT_NE(client.Ask("$PKVRQ,RID\r\n", "$PKVRR,RID"), "");
-}
-
-TEST_F(Board, FaultJunkBetweenReplies)
-{
-    auto& board = Start(Options(4800));
-    BoardClient client(board.DevicePath(), 4800);
-    board.SetFault(BoardFault::Junk, true);
-    const std::string first = client.Ask(kPortQuery, "$PKVRR");
-    const std::string second = client.Ask(kPortQuery, "$PKVRR");
-    EXPECT_TRUE(ValidNmeaLine(first) && ValidNmeaLine(second));
-
-    // Between the two replies: junk and a cut sentence, with no line end.
-    client.Send(kPortQuery);
-    ASSERT_TRUE(client.ReadUntil([](const std::string& s) { return s.find("$PKVRR") != std::string::npos; }, kArrival));
-    const std::string between = client.Take();
-    const std::string junk = between.substr(0, between.find("$PKVRR"));
-    EXPECT_NE(junk.find('\0'), std::string::npos);
-    EXPECT_NE(junk.find("$GP"), std::string::npos);
-    EXPECT_EQ(junk.find('\n'), std::string::npos);
-
-    board.SetFault(BoardFault::Junk, false);
-    client.ReadFor(kQuiet);
-    client.Take();
-    client.Send(kPortQuery);
-    ASSERT_TRUE(board.Transcript().WaitForExchanges(4, kArrival));
-    client.ReadFor(kQuiet);
-    const std::string clean = client.Take();
-    EXPECT_TRUE(ValidNmeaLine(clean)) << clean;
-}
 
 TEST_F(Board, PacedBytesTakeTheirWireTime)
 {
