@@ -1,6 +1,7 @@
 // How long "Connect GPS" takes against a board at each scan rate, and against
 // a silent one, with the board pacing bytes at the wire's speed; and how much
 // CPU the loader's thread uses meanwhile (its waits must be pauses, not spins).
+#include "bench/thread_cpu.h"
 #include "loader/log/log.h"
 #include "loader/serial/receiver_query.h"
 #include "platform/paths.h"
@@ -14,17 +15,6 @@
 #include <fstream>
 #include <string>
 #include <unistd.h>
-
-namespace {
-
-double ThreadCpuSeconds()
-{
-    timespec t {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-} // namespace
 
 int main()
 {

@@ -1,6 +1,7 @@
 // A 256 KiB binary image uploaded to a board that takes every byte's wire
 // time: the wall time against the wire's limit, and against the time the
 // protocol's own waits imply, and the CPU the loader used meanwhile.
+#include "bench/thread_cpu.h"
 #include "loader/log/log.h"
 #include "loader/log/log_view.h"
 #include "loader/operation.h"
@@ -34,13 +35,6 @@ constexpr double kEraseCommandWait = 0.010;
 constexpr double kReadAttempt = 0.002;
 constexpr double kPollPeriod = 0.100 + kReadAttempt;
 constexpr double kSectorSize = 0x4000;
-
-double ThreadCpuSeconds()
-{
-    timespec t {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
 
 double WireSeconds(double bytes)
 {

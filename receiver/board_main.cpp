@@ -1,6 +1,7 @@
 // velmor-board: a simulated GPS receiver board on a pseudo-terminal, served
 // until SIGINT or SIGTERM; the published device name goes to standard output.
 #include "receiver/line_speed.h"
+#include "receiver/command_line.h"
 #include "receiver/simulated_board.h"
 
 #include <csignal>
@@ -33,7 +34,6 @@ constexpr const char* kUsage =
     "  --frame-timeout MS     time limit for a whole frame (default 2000)\n"
     "  The flash file is rewritten after each completed flash upload.\n";
 
-constexpr int kUsageError = 2;
 constexpr unsigned long kMaxTypeId = 0xFF;
 constexpr unsigned long kMaxMilliseconds = 3600000;   // an hour: anything longer is a typing error
 
@@ -46,17 +46,12 @@ const std::map<std::string, receiver::BoardFault> kFaultNames = {
 
 [[noreturn]] void UsageError(const std::string& message)
 {
-    std::cerr << "velmor-board: " << message << "\n" << kUsage;
-    std::exit(kUsageError);
+    receiver::UsageError("velmor-board", kUsage, message);
 }
 
 unsigned long Number(const std::string& text, unsigned long maximum)
 {
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || value > maximum)
-        UsageError("not a number up to " + std::to_string(maximum) + ": " + text);
-    return value;
+    return static_cast<unsigned long>(receiver::ParseNumber("velmor-board", kUsage, text, maximum));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // velmor-mkimage: writes a sample firmware image (binary or S-record) and,
 // if asked, a sample SFLD file, for tests and the demo.
+#include "receiver/command_line.h"
 #include "receiver/sample_image.h"
 
 #include <cstdlib>
@@ -28,8 +29,6 @@ constexpr const char* kUsage =
     "  --bad-checksum S   store a wrong checksum for section S\n"
     "  --write-sfld FILE  also write a sample SFLD S-record file\n";
 
-constexpr int kUsageError = 2;
-
 const std::map<std::string, receiver::ChecksumFault> kSectionNames = {
     {"pfld", receiver::ChecksumFault::Pfld},
     {"fw", receiver::ChecksumFault::Fw},
@@ -38,17 +37,12 @@ const std::map<std::string, receiver::ChecksumFault> kSectionNames = {
 
 [[noreturn]] void UsageError(const std::string& message)
 {
-    std::cerr << "velmor-mkimage: " << message << "\n" << kUsage;
-    std::exit(kUsageError);
+    receiver::UsageError("velmor-mkimage", kUsage, message);
 }
 
 uint32_t Number(const std::string& text)
 {
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || value > 0xFFFFFFFFull)
-        UsageError("not a number: " + text);
-    return uint32_t(value);
+    return uint32_t(receiver::ParseNumber("velmor-mkimage", kUsage, text, 0xFFFFFFFFu));
 }
 
 void Write(const std::string& path, const std::string& content)

@@ -10,6 +10,7 @@
 #include "platform/dialog/gui_caller.h"
 #include "platform/dialog/save_file_chooser.h"
 #include "platform/text.h"
+#include "tests/loader/dialog_steps.h"
 #include "tests/platform/gui_wait.h"
 #include "tests/support/device_folder.h"
 #include "tests/support/image_files.h"
@@ -30,20 +31,11 @@ namespace {
 
 using platform::test::WaitUntil;
 using namespace std::chrono_literals;
+using test::RunDialog;
 
-// Runs `steps` inside the dialog's modal loop; ends it after `limit`.
-int RunDialog(platform::Dialog& dialog, const std::function<void()>& steps, std::chrono::milliseconds limit = 20s)
+std::vector<std::wstring> Pane(LoaderDialog& dialog)
 {
-    QDialog* window = dialog.Widget();
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, window, [&dialog] { dialog.EndDialog(-999); });
-    QTimer::singleShot(0, window, [&] {
-        guard.start(limit);
-        if (QTest::qWaitForWindowExposed(window))
-            steps();
-    });
-    return dialog.DoModal();
+    return test::PaneLines(dialog);
 }
 
 std::string LogFileText()
@@ -63,14 +55,6 @@ protected:
     {
         platform::SetSaveFileHandler({});
         SetUploadInProgress(false);
-    }
-
-    std::vector<std::wstring> Pane(LoaderDialog& dialog)
-    {
-        std::vector<std::wstring> lines;
-        for (int i = 0; i < dialog.ListCount(kIdLogPane); ++i)
-            lines.push_back(dialog.ListText(kIdLogPane, i));
-        return lines;
     }
 
     test::DeviceFolder m_folder;         // no devices in it unless a test adds one

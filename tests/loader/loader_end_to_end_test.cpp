@@ -5,6 +5,7 @@
 #include "loader/serial/receiver_query.h"
 #include "loader/upload/image_preparation.h"
 #include "platform/dialog/gui_caller.h"
+#include "tests/loader/dialog_steps.h"
 #include "tests/platform/gui_wait.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/image_files.h"
@@ -25,32 +26,16 @@ namespace {
 
 using namespace std::chrono_literals;
 using platform::test::WaitUntil;
+using test::PaneHas;
+using test::RunDialog;
 
-int RunDialog(platform::Dialog& dialog, const std::function<void()>& steps)
+std::vector<std::wstring> Pane(LoaderDialog& dialog)
 {
-    QDialog* window = dialog.Widget();
-    QTimer::singleShot(0, window, [&] {
-        if (QTest::qWaitForWindowExposed(window))
-            steps();
-        dialog.EndDialog(0);
-    });
-    return dialog.DoModal();
+    return test::PaneLines(dialog);
 }
 
 class EndToEnd : public ::testing::Test {
 protected:
-    std::vector<std::wstring> Pane(LoaderDialog& dialog)
-    {
-        std::vector<std::wstring> lines;
-        for (int i = 0; i < dialog.ListCount(kIdLogPane); ++i)
-            lines.push_back(dialog.ListText(kIdLogPane, i));
-        return lines;
-    }
-    bool PaneHas(LoaderDialog& dialog, const std::wstring& line)
-    {
-        const auto lines = Pane(dialog);
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
 
     // Clicks "Connect GPS", then "Load"; true when the upload completed.
     bool ConnectAndLoad(LoaderDialog& dialog, const wchar_t* connectedLine)

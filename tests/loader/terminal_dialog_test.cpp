@@ -6,6 +6,7 @@
 #include "loader/terminal/terminal.h"
 #include "loader/worker.h"
 #include "platform/dialog/gui_caller.h"
+#include "tests/loader/dialog_steps.h"
 #include "tests/platform/gui_wait.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/log_recorder.h"
@@ -26,16 +27,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using platform::test::WaitUntil;
+using test::PaneHas;
+using test::RunDialog;
 
-int RunDialog(platform::Dialog& dialog, const std::function<void()>& steps)
+std::vector<std::wstring> Pane(LoaderDialog& dialog)
 {
-    QDialog* window = dialog.Widget();
-    QTimer::singleShot(0, window, [&] {
-        if (QTest::qWaitForWindowExposed(window))
-            steps();
-        dialog.EndDialog(0);
-    });
-    return dialog.DoModal();
+    return test::PaneLines(dialog);
 }
 
 std::string Received(receiver::SimulatedBoard& board)
@@ -50,13 +47,6 @@ protected:
     {
         SetHexDisplay(false);
         SetPauseDisplay(false);
-    }
-    std::vector<std::wstring> Pane(LoaderDialog& dialog)
-    {
-        std::vector<std::wstring> lines;
-        for (int i = 0; i < dialog.ListCount(kIdLogPane); ++i)
-            lines.push_back(dialog.ListText(kIdLogPane, i));
-        return lines;
     }
     void Send(LoaderDialog& dialog, const std::wstring& command)
     {
