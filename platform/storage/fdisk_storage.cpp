@@ -13,21 +13,16 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <dirent.h>
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <spawn.h>
 #include <sstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <variant>
 #include <vector>
-
-extern char** environ;
 
 namespace platform {
 namespace {
@@ -337,26 +332,6 @@ Storage& SystemStorage()
 {
     static FdiskStorage storage;
     return storage;
-}
-
-void RequestReboot()
-{
-    const std::string folder = DeviceDirectory();
-    if (folder != "/dev") {
-        // Not the real device folder: never restart the machine, just leave a trace.
-        if (FILE* f = std::fopen((folder + "/reboot-requests").c_str(), "a")) {
-            std::fprintf(f, "reboot requested at %lld\n", static_cast<long long>(std::time(nullptr)));
-            std::fclose(f);
-        }
-        return;
-    }
-    sync();
-    pid_t pid = 0;
-    char arg0[] = "systemctl";
-    char arg1[] = "reboot";
-    char* argv[] = {arg0, arg1, nullptr};
-    if (posix_spawnp(&pid, "systemctl", nullptr, nullptr, argv, environ) == 0)
-        waitpid(pid, nullptr, 0);
 }
 
 std::u16string PartitionName(size_t index)

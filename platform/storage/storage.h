@@ -42,6 +42,12 @@ Storage& SystemStorage();
 // under any other folder the request is written to <folder>/reboot-requests.
 void RequestReboot();
 
+// What a request in /dev runs; by default `systemctl reboot`. Test binaries put
+// a recorder here, so no test can restart the machine whatever the environment.
+// Returns the action replaced; nullptr restores the default.
+using RebootAction = void (*)();
+RebootAction SetRebootAction(RebootAction action);
+
 // "Part00" from an index, and back (-1 when the name is not of that form).
 std::u16string PartitionName(size_t index);
 int PartitionIndex(const std::u16string& name);
