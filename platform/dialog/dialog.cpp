@@ -193,6 +193,10 @@ void Dialog::EndDialog(int code)
 
 void Dialog::SendCommand(int id)
 {
+    // A disabled control's command never runs, whatever sends it: a default
+    // command id, the caption OK, a key.
+    if (const Control* control = Find(id); control && !control->widget->isEnabled())
+        return;
     if (id == kIdOk)
         OnOk();
     else if (id == kIdCancel)

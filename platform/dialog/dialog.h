@@ -41,7 +41,8 @@ public:
     // Calls OnInitDialog, then runs until EndDialog; returns EndDialog's code.
     int DoModal();
     void EndDialog(int code);
-    // kIdOk goes to OnOk, kIdCancel to OnCancel, any other id to its click handler.
+    // kIdOk goes to OnOk, kIdCancel to OnCancel, any other id to its click
+    // handler; nothing when the control with that id is disabled.
     void SendCommand(int id);
 
     // Combos: the edit text (drop-down lists: the selected entry's text, not settable).

@@ -65,6 +65,8 @@ std::optional<std::wstring> ChooseSaveFile(Dialog* owner, const SaveFileRequest&
     chooser.setOption(QFileDialog::DontUseNativeDialog);
     chooser.setAcceptMode(QFileDialog::AcceptSave);
     chooser.setFileMode(QFileDialog::AnyFile);
+    // The programs pick existing files with it: no "replace it?" for every pick.
+    chooser.setOption(QFileDialog::DontConfirmOverwrite);
     const QStringList filters = QtNameFilters(request.filter);
     if (!filters.isEmpty())
         chooser.setNameFilters(filters);

@@ -23,7 +23,8 @@ using SaveFileHandler = std::function<std::optional<std::wstring>(const SaveFile
 // Replaces the real chooser (an empty handler restores it). Returns the handler it replaces.
 SaveFileHandler SetSaveFileHandler(SaveFileHandler handler);
 
-// GUI thread only. The chosen full path, or nothing when cancelled.
+// GUI thread only. The chosen full path, or nothing when cancelled. An existing
+// file is taken without asking whether to replace it.
 std::optional<std::wstring> ChooseSaveFile(Dialog* owner, const SaveFileRequest& request);
 
 // "Desc(*.a)|*.a;*.b|..." -> {"Desc (*.a *.b)", ...}; "*.*" becomes "*", which

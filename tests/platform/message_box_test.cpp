@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -157,6 +158,9 @@ TEST(SaveFileChooserTest, TheRealChooserReturnsTheFullPathOrNothing)
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     const QString initial = QDir(folder.path()).filePath(QStringLiteral("fw.bin"));
+    QFile existing(initial);
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));   // picking an existing image is the usual case
+    existing.close();
     const SaveFileRequest request {L"Save firmware", L"Image - FILES(*.bin)|*.bin|ALL files(*.*)|*.*||",
                                    initial.toStdWString()};
 
@@ -169,7 +173,9 @@ TEST(SaveFileChooserTest, TheRealChooserReturnsTheFullPathOrNothing)
         EXPECT_EQ(chooser->parentWidget(), owner.Widget());
         QTest::keyClick(chooser, Qt::Key_Return);
     });
+    const BoxAnswerer overwriteQuestion(QMessageBox::Yes);
     EXPECT_EQ(ChooseSaveFile(&owner, request), initial.toStdWString());
+    EXPECT_FALSE(overwriteQuestion.Answered());
 
     QTimer::singleShot(0, [] {
         if (QWidget* chooser = WaitForModal("QFileDialog"))
