@@ -186,8 +186,16 @@ void LoaderDialog::OnBrowseOrSend()
                                              L"Image - FILES(*.bin)|*.bin|ALL files(*.*)|*.*||",
                                              Cut(ItemText(kIdImageCombo), kImagePathMax)};
     if (const auto chosen = platform::ChooseSaveFile(this, request)) {
-        m_imagePath = Cut(*chosen, kImagePathMax);
-        SetItemText(kIdImageCombo, m_imagePath);   // the list keeps its entry
+        if (chosen->size() > kImagePathMax) {
+            // Cut short, it would name another file.
+            platform::ShowMessage({L"The image path is too long: at most " + std::to_wstring(kImagePathMax)
+                                       + L" characters.",
+                                   LoadLoaderString(kStrAppTitle), platform::MessageButtons::Ok,
+                                   platform::MessageIcon::Exclamation});
+        } else {
+            m_imagePath = *chosen;
+            SetItemText(kIdImageCombo, m_imagePath);   // the list keeps its entry
+        }
     }
     SetFocusTo(kIdConnect);
     m_defaultCommandId = kIdConnect;
@@ -198,6 +206,13 @@ void LoaderDialog::OnOk()
     // The dialog never closes on OK; once the chooser was used, OK means "Connect GPS".
     if (m_defaultCommandId != 0)
         SendCommand(m_defaultCommandId);
+}
+
+void LoaderDialog::OnCancel()
+{
+    // Escape must not slip past the question the close box asks.
+    if (OnCloseRequest())
+        EndDialog(platform::kIdCancel);
 }
 
 void LoaderDialog::OnPortSelect()

@@ -52,6 +52,7 @@ public:
 protected:
     void OnInitDialog() override;
     void OnOk() override;
+    void OnCancel() override;
     void DoDataExchange(platform::DataExchange& exchange) override;
 
 private:

@@ -21,10 +21,13 @@
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 
 namespace velmor {
 namespace {
@@ -133,7 +136,7 @@ TEST_F(LoaderDialogTest, ControlsInBothModes)
 TEST_F(LoaderDialogTest, ChooserThenEnterActsAsConnect)
 {
     std::vector<platform::SaveFileRequest> requests;
-    std::optional<std::wstring> answer = L"/images/other.bin";
+    std::optional<std::wstring> answer;
     platform::SetSaveFileHandler([&](const platform::SaveFileRequest& request, platform::Dialog*) {
         requests.push_back(request);
         return answer;
@@ -147,29 +150,42 @@ TEST_F(LoaderDialogTest, ChooserThenEnterActsAsConnect)
         EXPECT_TRUE(m_messages.Messages().empty());
         EXPECT_TRUE(dialog.Widget()->isVisible());
 
-        QTest::mouseClick(dialog.Item(kIdBrowseOrSend), Qt::LeftButton);
-        ASSERT_EQ(requests.size(), 1u);
+        // A path over the field's limit is refused, never cut into another path.
+        const std::wstring longest = L"/" + std::wstring(kImagePathMax - 1, L'i');
+        const struct {
+            std::optional<std::wstring> answer;
+            std::wstring field;
+            size_t messages;
+        } rows[] = {
+            {L"/images/other.bin", L"/images/other.bin", 0},
+            {std::nullopt, L"/images/other.bin", 0},
+            {longest + L"x", L"/images/other.bin", 1},
+            {longest, longest, 1},
+        };
+        for (const auto& row : rows) {
+            answer = row.answer;
+            QTest::mouseClick(dialog.Item(kIdBrowseOrSend), Qt::LeftButton);
+            EXPECT_EQ(dialog.ItemText(kIdImageCombo), row.field);
+            EXPECT_EQ(dialog.ComboText(kIdImageCombo, 0), defaultPath);   // the list keeps the default
+            EXPECT_EQ(m_messages.Messages().size(), row.messages);
+            EXPECT_EQ(QApplication::focusWidget(), dialog.Item(kIdConnect));
+        }
+        ASSERT_EQ(requests.size(), std::size(rows));
         EXPECT_EQ(requests[0].title, L"Get name Image - file");
         EXPECT_EQ(requests[0].filter, L"Image - FILES(*.bin)|*.bin|ALL files(*.*)|*.*||");
         EXPECT_EQ(requests[0].initialName, defaultPath);
-        EXPECT_EQ(dialog.ItemText(kIdImageCombo), L"/images/other.bin");
-        EXPECT_EQ(dialog.ComboText(kIdImageCombo, 0), defaultPath);   // the list keeps the default
-        EXPECT_EQ(QApplication::focusWidget(), dialog.Item(kIdConnect));
+        ASSERT_EQ(m_messages.Messages().size(), 1u);
+        EXPECT_EQ(m_messages.Messages()[0].text, L"The image path is too long: at most 259 characters.");
 
         // Enter, and the caption's OK, now run "Connect GPS": no device here.
         dialog.SetFocusTo(kIdImageCombo);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-        ASSERT_EQ(m_messages.Messages().size(), 1u);
-        EXPECT_EQ(m_messages.Messages()[0].text, L"Can not open serial port 1.");
+        ASSERT_EQ(m_messages.Messages().size(), 2u);
+        EXPECT_EQ(m_messages.Messages()[1].text, L"Can not open serial port 1.");
         EXPECT_EQ(dialog.ItemText(kIdStatusLine), L"Cannot open GPS port.");
-        EXPECT_TRUE(dialog.Widget()->isVisible());
-
-        // A cancelled chooser changes nothing but still moves the default to "Connect GPS".
-        answer.reset();
-        QTest::mouseClick(dialog.Item(kIdBrowseOrSend), Qt::LeftButton);
-        EXPECT_EQ(dialog.ItemText(kIdImageCombo), L"/images/other.bin");
         dialog.SendCommand(platform::kIdOk);
-        EXPECT_EQ(m_messages.Messages().size(), 2u);
+        EXPECT_EQ(m_messages.Messages().size(), 3u);
+        EXPECT_TRUE(dialog.Widget()->isVisible());
         dialog.EndDialog(0);
     });
 }
@@ -267,30 +283,51 @@ TEST_F(LoaderDialogTest, AboutBox)
     });
 }
 
-TEST_F(LoaderDialogTest, CloseAsksOnlyWhileTheFlashIsWritten)
+TEST_F(LoaderDialogTest, WhileTheFlashIsWrittenNoKeyClosesOrConnects)
 {
     {
         LoaderDialog dialog(m_gui);
-        EXPECT_EQ(RunDialog(dialog, [&] { dialog.Widget()->close(); }), platform::kIdCancel);
+        EXPECT_EQ(RunDialog(dialog, [&] { QTest::keyClick(dialog.Widget(), Qt::Key_Escape); }), platform::kIdCancel);
         EXPECT_TRUE(m_messages.Messages().empty());
     }
+    platform::SetSaveFileHandler([](const platform::SaveFileRequest&, platform::Dialog*) { return std::nullopt; });
     platform::GuiCaller gui;
     LoaderDialog dialog(gui);
     const int result = RunDialog(dialog, [&] {
+        dialog.SendCommand(kIdBrowseOrSend);   // cancelled, yet OK now means "Connect GPS"
+        EnableControls(false, false);          // as "Load" leaves them
         SetUploadInProgress(true);
-        dialog.Widget()->close();   // answered No: stays open
-        ASSERT_EQ(m_messages.Messages().size(), 1u);
+        LogLine(L"Erasing flash...");
+        QWidget* captionOk = dialog.Widget()->findChild<QToolButton*>(QStringLiteral("captionOk"));
+        // Each way in, answered No where it asks: the dialog stays and nothing else runs.
+        const struct {
+            const char* way;
+            std::function<void()> act;
+            size_t questions;
+        } rows[] = {
+            {"Escape", [&] { QTest::keyClick(dialog.Widget(), Qt::Key_Escape); }, 1},
+            {"close box", [&] { dialog.Widget()->windowHandle()->close(); }, 2},
+            {"Enter", [&] { QTest::keyClick(dialog.Widget(), Qt::Key_Return); }, 2},
+            {"caption OK", [&] { QTest::mouseClick(captionOk, Qt::LeftButton); }, 2},
+        };
+        for (const auto& row : rows) {
+            row.act();
+            EXPECT_EQ(m_messages.Messages().size(), row.questions) << row.way;
+            EXPECT_TRUE(dialog.Widget()->isVisible()) << row.way;
+            EXPECT_EQ(Pane(dialog), std::vector<std::wstring> {L"Erasing flash..."}) << row.way;
+        }
+        ASSERT_FALSE(m_messages.Messages().empty());
         const auto question = m_messages.Messages()[0];
         EXPECT_EQ(question.text,
                   L"GPS uploading is in progress. Terminating may cause GPS failure.\r\nTerminate anyway ?");
         EXPECT_EQ(question.caption, L"Velmor Firmware Loader");
         EXPECT_EQ(question.buttons, platform::MessageButtons::YesNo);
-        EXPECT_TRUE(dialog.Widget()->isVisible());
-        // Escape ends the dialog without the question.
+
+        const test::LogRecorder yes {platform::MessageAnswer::Yes};
         QTest::keyClick(dialog.Widget(), Qt::Key_Escape);
+        EXPECT_EQ(yes.Messages().size(), 1u);
     });
     EXPECT_EQ(result, platform::kIdCancel);
-    EXPECT_EQ(m_messages.Messages().size(), 1u);
 }
 
 } // namespace
