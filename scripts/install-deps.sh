@@ -4,8 +4,8 @@
 set -euo pipefail
 
 # Configuring builds the tests too, so their tools are part of the build.
-build=(cmake ninja-build g++ pkg-config libgtest-dev binutils srecord libfdisk-dev qt6-base-dev libx11-dev)
-test=("${build[@]}" fdisk xvfb xauth)
+build=(cmake ninja-build g++ pkg-config libgtest-dev binutils srecord libfdisk-dev libblkid-dev qt6-base-dev libx11-dev)
+test=("${build[@]}" fdisk dosfstools e2fsprogs xvfb xauth)
 ci=("${test[@]}" clang libclang-rt-14-dev)
 
 case "${1:-}" in

@@ -2,6 +2,8 @@
 // store (an fdisk context on its device or image), a partition, or a search.
 #include "platform/storage/storage.h"
 
+#include "platform/storage/store_signatures.h"
+
 #include "platform/paths.h"
 #include "platform/serial_port.h"
 #include "platform/text.h"
@@ -205,15 +207,21 @@ public:
     bool FormatStore(StorageHandle store) override
     {
         StoreObject* object = Store(store);
-        return object && fdisk_create_disklabel(object->context, "dos") == 0
-            && fdisk_write_disklabel(object->context) == 0;
+        if (!object || !Writable(*object))
+            return false;
+        // An empty table alone would bring the old files back with the next partition at the same start.
+        const uint64_t sectorSize = fdisk_get_sector_size(object->context);
+        for (const auto& [start, sectors] : UsedRanges(*object))
+            if (!WipeSignatures(object->path, start * sectorSize, sectors * sectorSize))
+                return false;
+        return fdisk_create_disklabel(object->context, "dos") == 0 && fdisk_write_disklabel(object->context) == 0;
     }
 
     bool CreatePartition(StorageHandle store, const std::u16string& name, uint8_t type, uint64_t sectors) override
     {
         StoreObject* object = Store(store);
         const int index = PartitionIndex(name);
-        if (!object || index < 0 || size_t(index) >= kMaxPrimaryPartitions || sectors == 0)
+        if (!object || index < 0 || size_t(index) >= kMaxPrimaryPartitions || sectors == 0 || !Writable(*object))
             return false;
         fdisk_context* cxt = object->context;
         if (!fdisk_has_label(cxt) && fdisk_create_disklabel(cxt, "dos") != 0)
@@ -264,6 +272,28 @@ private:
         std::lock_guard lock(m_mutex);
         auto it = m_handles.find(handle);
         return it == m_handles.end() ? nullptr : std::get_if<StoreObject>(&it->second);
+    }
+
+    // Only a blank store or an MBR takes a table: anything else may be someone's data.
+    static bool Writable(StoreObject& store)
+    {
+        if (fdisk_has_label(store.context) && !fdisk_is_label(store.context, DOS))
+            return false;
+        return ForeignContent(store.path).empty();
+    }
+
+    // Start and length in sectors of each partition in use.
+    static std::vector<std::pair<uint64_t, uint64_t>> UsedRanges(StoreObject& store)
+    {
+        std::vector<std::pair<uint64_t, uint64_t>> ranges;
+        for (size_t index : UsedPartitions(store)) {
+            fdisk_partition* pa = nullptr;
+            if (fdisk_get_partition(store.context, index, &pa) == 0 && pa && fdisk_partition_has_start(pa)
+                && fdisk_partition_has_size(pa))
+                ranges.emplace_back(fdisk_partition_get_start(pa), fdisk_partition_get_size(pa));
+            fdisk_unref_partition(pa);
+        }
+        return ranges;
     }
 
     static std::vector<size_t> UsedPartitions(StoreObject& store)

@@ -185,28 +185,44 @@ TEST_F(StartUpTest, OtherPartitionTypesGetNoWizard)
 
 // A store with no partition (a blank one, or an empty table) is met like a
 // partition that cannot be opened: reported, then made in the wizard's layout,
-// so the next start finds the store converted.
-TEST_F(StartUpTest, StoreWithoutPartitionGetsOneOverTheWholeStore)
+// so the next start finds the store converted. A store that holds a filesystem
+// or a table the storage layer does not handle is left as it is.
+TEST_F(StartUpTest, OnlyAnEmptyStoreGetsAPartitionUnasked)
 {
-    for (const bool blank : {true, false}) {
-        SCOPED_TRACE(blank ? "blank store" : "empty table");
+    const ExpectedBox notOpened {L"Can't open USER partition.", L"Partition information"};
+    const struct {
+        const char* legend;
+        std::function<void(StoreImage&)> prepare;
+        bool created;
+    } rows[] = {
+        {"blank store", [](StoreImage&) {}, true},
+        {"empty table", [](StoreImage& image) { image.Label("dos"); }, true},
+        {"FAT over the whole store", [](StoreImage& image) { image.Filesystem("mkfs.vfat"); }, false},
+        {"ext2 over the whole store", [](StoreImage& image) { image.Filesystem("mkfs.ext2 -q -F"); }, false},
+        {"empty GPT", [](StoreImage& image) { image.Label("gpt"); }, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.legend);
         StoreImage image;
         BoxRecorder boxes;
-        if (!blank)
-            image.EmptyTable();
+        row.prepare(image);
+        const std::vector<char> before = image.Bytes();
         FailingStorage storage;
         EXPECT_FALSE(RunStartUp(storage, boxes));
-        ExpectBoxes(boxes, {{L"Can't open USER partition.", L"Partition information"}});
-        EXPECT_EQ(image.Partitions(), std::vector<std::string> {kWholeStoreType4});
+        ExpectBoxes(boxes, {notOpened});
         for (const StorageCall& call : storage.Calls())
             if (call.op == Op::OpenPartition || call.op == Op::CreatePartition) {
                 EXPECT_EQ(call.name, kFirstPartition);
             }
         EXPECT_EQ(storage.OpenHandles(), 0u);
         EXPECT_EQ(image.RebootRequests(), 0);
-
+        if (!row.created) {
+            EXPECT_TRUE(image.Bytes() == before);
+            continue;
+        }
+        EXPECT_EQ(image.Partitions(), std::vector<std::string> {kWholeStoreType4});
         EXPECT_FALSE(RunStartUp(platform::SystemStorage(), boxes));
-        ExpectBoxes(boxes, {{L"Can't open USER partition.", L"Partition information"}, kNoRebootBox});
+        ExpectBoxes(boxes, {notOpened, kNoRebootBox});
     }
 }
 

@@ -35,10 +35,10 @@ StoreImage::StoreImage() : m_path(m_folder.File("user"))
     std::filesystem::resize_file(m_path, kStoreBytes);
 }
 
-void StoreImage::Sfdisk(const std::string& arguments, const std::string& script) const
+void StoreImage::Sfdisk(const std::string& script) const
 {
     int status = 0;
-    const std::string output = Run("printf '" + script + "' | sfdisk --quiet " + arguments + " " + m_path, status);
+    const std::string output = Run("printf '" + script + "' | sfdisk --quiet " + m_path, status);
     ASSERT_EQ(status, 0) << output;
 }
 
@@ -46,12 +46,34 @@ void StoreImage::Partition(uint8_t type)
 {
     char script[32];
     std::snprintf(script, sizeof script, "type=%x\\n", type);
-    Sfdisk("", script);
+    Sfdisk(script);
 }
 
-void StoreImage::EmptyTable()
+void StoreImage::Label(const std::string& label)
 {
-    Sfdisk("", "label: dos\\n");
+    Sfdisk("label: " + label + "\\n");
+}
+
+void StoreImage::Filesystem(const std::string& mkfs, uint64_t start, uint64_t sectors)
+{
+    const std::string scratch = m_folder.File("filesystem");
+    std::filesystem::remove(scratch);
+    std::ofstream(scratch, std::ios::binary).close();
+    std::filesystem::resize_file(scratch, sectors * 512);
+    int status = 0;
+    const std::string output = Run(mkfs + " " + scratch + " && dd status=none conv=notrunc bs=512 seek="
+                                       + std::to_string(start) + " if=" + scratch + " of=" + m_path,
+                                   status);
+    ASSERT_EQ(status, 0) << output;
+}
+
+std::string StoreImage::FilesystemAt(uint64_t start) const
+{
+    int status = 0;
+    std::string type = Run("blkid -p -o value -s TYPE -O " + std::to_string(start * 512) + " " + m_path, status);
+    while (!type.empty() && type.back() == '\n')
+        type.pop_back();
+    return type;
 }
 
 std::vector<std::string> StoreImage::Partitions() const

@@ -1,5 +1,5 @@
 // A 32 MiB store image "user" in a device folder of its own, partitioned and read
-// back with sfdisk, so the storage layer is never judged by itself.
+// back with sfdisk, mkfs and blkid, so the storage layer is never judged by itself.
 #pragma once
 
 #include "tests/support/device_folder.h"
@@ -11,6 +11,8 @@
 namespace quillon::test {
 
 inline constexpr uint64_t kStoreBytes = 32ull << 20;
+inline constexpr uint64_t kStoreSectors = kStoreBytes / 512;
+inline constexpr uint64_t kFirstSector = 2048;   // where sfdisk and the storage layer start a partition
 // What one partition over the whole store looks like in `sfdisk --dump`.
 inline constexpr const char* kWholeStoreType4 = "start=2048, size=63488, type=4";
 
@@ -21,8 +23,12 @@ public:
     const std::string& Path() const { return m_path; }
     // One partition of `type` over the whole store.
     void Partition(uint8_t type);
-    // An MBR with no partition in it.
-    void EmptyTable();
+    // A partition table ("dos", "gpt") with no partition in it.
+    void Label(const std::string& label);
+    // A filesystem made by `mkfs` (a command that takes the file last) over `sectors` from `start`.
+    void Filesystem(const std::string& mkfs, uint64_t start = 0, uint64_t sectors = kStoreSectors);
+    // The filesystem type blkid finds at `start`, or "".
+    std::string FilesystemAt(uint64_t start) const;
     // The partition lines of `sfdisk --dump`, as "start=..., size=..., type=...".
     std::vector<std::string> Partitions() const;
     std::vector<char> Bytes() const;
@@ -30,7 +36,7 @@ public:
     int RebootRequests() const;
 
 private:
-    void Sfdisk(const std::string& arguments, const std::string& script) const;
+    void Sfdisk(const std::string& script) const;
 
     velmor::test::DeviceFolder m_folder;
     std::string m_path;

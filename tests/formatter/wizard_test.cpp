@@ -162,7 +162,7 @@ TEST(WizardTest, StoreWithoutPartitionGetsOneOverTheWholeStore)
     BoxRecorder boxes;
     image.Partition(0x06);
     FailingStorage storage;
-    QWidget* wizard = Continue(storage, boxes, [&](StoreFormatDialog&) { image.EmptyTable(); }, {});
+    QWidget* wizard = Continue(storage, boxes, [&](StoreFormatDialog&) { image.Label("dos"); }, {});
     ExpectBoxes(boxes, OwnedBy(wizard, {{L"Can't open USER partition.", L"Partition information"}, kRebooting}));
     for (const StorageCall& call : storage.Calls()) {
         if (call.op == Op::OpenPartition || call.op == Op::CreatePartition) {
