@@ -2,27 +2,20 @@
 // store (an fdisk context on its device or image), a partition, or a search.
 #include "platform/storage/storage.h"
 
-#include "platform/storage/store_signatures.h"
-
 #include "platform/paths.h"
 #include "platform/serial_port.h"
+#include "platform/storage/store_mounts.h"
+#include "platform/storage/store_signatures.h"
 #include "platform/text.h"
 
 #include <libfdisk.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <dirent.h>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <variant>
 #include <vector>
 
@@ -43,69 +36,10 @@ struct SearchObject {
     StorageHandle store;
 };
 
-std::string RealPath(const std::string& path)
-{
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-}
-
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Device nodes through which a partition of the store could be mounted: the
-// partition's own node on a disk, or a loop device's partition over an image.
-std::vector<std::string> PartitionDevices(const std::string& storePath, size_t index)
-{
-    std::vector<std::string> devices;
-    struct stat st {};
-    const std::string store = RealPath(storePath);
-    if (stat(store.c_str(), &st) != 0)
-        return devices;
-    if (S_ISBLK(st.st_mode)) {
-        if (char* name = fdisk_partname(store.c_str(), index + 1)) {
-            devices.emplace_back(name);
-            std::free(name);
-        }
-        return devices;
-    }
-    if (DIR* dir = opendir("/sys/block")) {
-        while (dirent* entry = readdir(dir)) {
-            const std::string loop = entry->d_name;
-            if (loop.rfind("loop", 0) != 0)
-                continue;
-            std::string backing = ReadText("/sys/block/" + loop + "/loop/backing_file");
-            while (!backing.empty() && (backing.back() == '\n' || backing.back() == ' '))
-                backing.pop_back();
-            if (!backing.empty() && RealPath(backing) == store)
-                devices.push_back("/dev/" + loop + "p" + std::to_string(index + 1));
-        }
-        closedir(dir);
-    }
-    return devices;
-}
-
-// Mount points of the partition, as the mount table lists them.
-std::vector<std::string> MountPoints(const std::string& storePath, size_t index)
-{
-    std::vector<std::string> points;
-    const auto devices = PartitionDevices(storePath, index);
-    std::istringstream mounts(ReadText("/proc/self/mounts"));
-    std::string source, target, rest;
-    while (mounts >> source >> target && std::getline(mounts, rest)) {
-        for (const auto& device : devices)
-            if (source == device || RealPath(source) == device)
-                points.push_back(target);
-    }
-    return points;
-}
-
 class FdiskStorage final : public Storage {
 public:
+    explicit FdiskStorage(MountSources sources) : m_sources(std::move(sources)) {}
+
     ~FdiskStorage() override
     {
         for (auto& [handle, object] : m_handles)
@@ -197,11 +131,12 @@ public:
         StoreObject* object = Store(store);
         if (!object)
             return false;
-        for (size_t index : UsedPartitions(*object))
-            for (const auto& point : MountPoints(object->path, index))
-                if (umount2(point.c_str(), 0) != 0)
-                    return false;
-        return true;
+        const auto mounts = Mounts(*object);
+        // Nested mounts come later in the table and must go first.
+        for (auto it = mounts.rbegin(); it != mounts.rend(); ++it)
+            if (umount2(it->mountPoint.c_str(), 0) != 0)
+                return false;
+        return Mounts(*object).empty();
     }
 
     bool FormatStore(StorageHandle store) override
@@ -274,12 +209,17 @@ private:
         return it == m_handles.end() ? nullptr : std::get_if<StoreObject>(&it->second);
     }
 
-    // Only a blank store or an MBR takes a table: anything else may be someone's data.
-    static bool Writable(StoreObject& store)
+    std::vector<StoreMount> Mounts(const StoreObject& store) const
+    {
+        return MountsOnStore(IdentifyStore(store.path), m_sources);
+    }
+
+    // Only a blank store or an MBR with nothing mounted takes a table: anything else may be someone's data.
+    bool Writable(StoreObject& store) const
     {
         if (fdisk_has_label(store.context) && !fdisk_is_label(store.context, DOS))
             return false;
-        return ForeignContent(store.path).empty();
+        return Mounts(store).empty() && ForeignContent(store.path).empty();
     }
 
     // Start and length in sectors of each partition in use.
@@ -312,7 +252,7 @@ private:
         return used;
     }
 
-    static bool Fill(StoreObject& store, size_t index, PartInfo& info)
+    bool Fill(StoreObject& store, size_t index, PartInfo& info) const
     {
         fdisk_partition* pa = nullptr;
         if (fdisk_get_partition(store.context, index, &pa) != 0 || !pa)
@@ -324,7 +264,14 @@ private:
         info.sectors = fdisk_partition_get_size(pa);
         fdisk_parttype* type = fdisk_partition_get_type(pa);
         info.type = type ? uint8_t(fdisk_parttype_get_code(type)) : 0;
-        info.attributes = MountPoints(store.path, index).empty() ? 0 : kPartitionMounted;
+        const uint64_t sectorSize = fdisk_get_sector_size(store.context);
+        const uint64_t begin = info.startSector * sectorSize;
+        const uint64_t end = begin + info.sectors * sectorSize;
+        const auto mounts = Mounts(store);
+        const bool mounted = std::any_of(mounts.begin(), mounts.end(), [&](const StoreMount& mount) {
+            return mount.begin < end && begin < mount.end;
+        });
+        info.attributes = mounted ? kPartitionMounted : 0;
         fdisk_unref_partition(pa);
         return true;
     }
@@ -351,6 +298,7 @@ private:
         return largest;
     }
 
+    const MountSources m_sources;
     std::mutex m_mutex;
     std::map<StorageHandle, Object> m_handles;
     StorageHandle m_next = 1;
@@ -360,8 +308,13 @@ private:
 
 Storage& SystemStorage()
 {
-    static FdiskStorage storage;
+    static FdiskStorage storage {MountSources {}};
     return storage;
+}
+
+std::unique_ptr<Storage> MakeStorage(const MountSources& sources)
+{
+    return std::make_unique<FdiskStorage>(sources);
 }
 
 std::u16string PartitionName(size_t index)

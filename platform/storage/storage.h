@@ -5,6 +5,7 @@
 #include "platform/storage/store_records.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -25,18 +26,28 @@ public:
     virtual StorageHandle OpenPartition(StorageHandle store, const std::u16string& name) = 0;
     virtual bool GetPartitionInfo(StorageHandle partition, PartInfo& info) = 0;
     virtual bool GetStoreInfo(StorageHandle store, StoreInfo& info) = 0;
+    // Unmounts every filesystem that lies on the store, however it was mounted.
     virtual bool DismountStore(StorageHandle store) = 0;
-    // Leaves the store with an empty partition table.
+    // Wipes the signatures inside the old partitions and leaves an empty table.
+    // Refused on a mounted store, and on one that holds anything but an MBR.
     virtual bool FormatStore(StorageHandle store) = 0;
-    // Type 0 means the store's default type.
+    // Type 0 means the store's default type. Refused like FormatStore.
     virtual bool CreatePartition(StorageHandle store, const std::u16string& name, uint8_t type, uint64_t sectors) = 0;
     virtual bool CloseHandle(StorageHandle handle) = 0;
     // The HAL reboot request; other codes are ignored.
     virtual void KernelIoControl(uint32_t code) = 0;
 };
 
+// Where the storage layer learns what is mounted: a sysfs tree and a mountinfo file.
+struct MountSources {
+    std::string sysfs = "/sys";
+    std::string mountInfo = "/proc/self/mountinfo";
+};
+
 // Partition tables through libfdisk; reboot as described at RequestReboot.
 Storage& SystemStorage();
+// The same storage, told what is mounted by `sources` instead of the running kernel.
+std::unique_ptr<Storage> MakeStorage(const MountSources& sources);
 
 // Restarts the machine only when stores live in the real device folder (/dev);
 // under any other folder the request is written to <folder>/reboot-requests.

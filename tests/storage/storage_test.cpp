@@ -2,6 +2,7 @@
 // behind, what it refuses to write over; and that no test can reboot the machine.
 #include "platform/paths.h"
 #include "platform/storage/storage.h"
+#include "platform/storage/store_mounts.h"
 #include "tests/formatter/store_image.h"
 #include "tests/storage/reboot_guard.h"
 
@@ -17,6 +18,45 @@ using quillon::test::kFirstSector;
 using quillon::test::kStoreSectors;
 using quillon::test::kWholeStoreType4;
 using quillon::test::StoreImage;
+
+// A made-up kernel: block devices in a sysfs tree, a partition inside its disk's
+// folder as the kernel nests them, and a mountinfo file.
+class FakeKernel {
+public:
+    struct Device {
+        std::string name;
+        std::string dev;                                          // "major:minor"
+        std::string disk;                                         // a partition's disk
+        std::vector<std::pair<std::string, std::string>> files;   // path in the device's folder, contents
+    };
+
+    // `mounts`: mountinfo lines from the device number on.
+    FakeKernel(const std::vector<Device>& devices, const std::vector<std::string>& mounts)
+    {
+        namespace fs = std::filesystem;
+        const fs::path root = m_root.Path();
+        fs::create_directories(root / "class/block");
+        for (const Device& device : devices) {
+            const fs::path folder = root / "devices" / device.disk / device.name;
+            fs::create_directories(folder);
+            std::ofstream(folder / "dev") << device.dev << "\n";
+            for (const auto& [file, text] : device.files) {
+                fs::create_directories((folder / file).parent_path());
+                std::ofstream(folder / file) << text << "\n";
+            }
+            fs::create_directory_symlink(folder, root / "class/block" / device.name);
+        }
+        std::ofstream info(m_root.File("mountinfo"));
+        int id = 20;
+        for (const std::string& mount : mounts)
+            info << id++ << " 1 " << mount << "\n";
+    }
+
+    MountSources Sources() const { return {m_root.Path(), m_root.File("mountinfo")}; }
+
+private:
+    velmor::test::TempDir m_root;
+};
 
 class StorageTest : public ::testing::Test {
 protected:
@@ -92,6 +132,77 @@ TEST_F(StorageTest, FormatLeavesNoFilesystemBehind)
         });
         EXPECT_EQ(image.Partitions(), std::vector<std::string> {kWholeStoreType4});
         EXPECT_EQ(image.FilesystemAt(kFirstSector), "");
+    }
+}
+
+// A loop device over the image at the partition's offset: the partition counts as
+// mounted, and nothing is written under it.
+TEST_F(StorageTest, MountedStoreIsNeitherFormattedNorRepartitioned)
+{
+    m_image.Partition(0x06);
+    const velmor::test::TempDir scratch;
+    const FakeKernel kernel({{"loop0", "7:0", "", {{"loop/backing_file", m_image.Path()}, {"loop/offset", "1048576"}}}},
+                            {"7:0 / " + scratch.File("not-a-mount-point") + " rw - vfat /dev/loop0 rw"});
+    const std::unique_ptr<Storage> storage = MakeStorage(kernel.Sources());
+    const std::vector<char> before = m_image.Bytes();
+    WithStore(*storage, [&](StorageHandle store) {
+        PartInfo info;
+        const StorageHandle search = storage->FindFirstPartition(store, info);
+        EXPECT_EQ(info.attributes & kPartitionMounted, kPartitionMounted);
+        EXPECT_TRUE(storage->FindClosePartition(search));
+        EXPECT_FALSE(storage->DismountStore(store));   // a made-up mount point cannot be unmounted
+        EXPECT_FALSE(storage->FormatStore(store));
+        EXPECT_FALSE(storage->CreatePartition(store, u"Part01", 0, 1000));
+    });
+    EXPECT_TRUE(m_image.Bytes() == before);
+}
+
+// Every way a filesystem can sit on the store, and some that miss it, each with
+// the bytes of the store under the mounted device.
+TEST(MountsOnStore, FollowEachDeviceDownToTheStore)
+{
+    const std::string image = "/stores/user";   // only compared, never opened
+    const FakeKernel kernel(
+        {
+            {"loop0", "7:0", "", {{"loop/backing_file", image}, {"loop/offset", "1048576"}}},
+            {"loop1", "7:1", "", {{"loop/backing_file", image}, {"loop/offset", "0"}}},
+            {"loop1p1", "259:0", "loop1", {{"partition", "1"}, {"start", "2048"}, {"size", "4096"}}},
+            {"loop2", "7:2", "", {{"loop/backing_file", image}, {"loop/offset", "4096"}, {"loop/sizelimit", "8192"}}},
+            {"dm-0", "253:0", "", {{"slaves/loop2", ""}}},
+            {"loop3", "7:3", "", {{"loop/backing_file", "/stores/other"}, {"loop/offset", "0"}}},
+            {"sda", "8:0", "", {}},
+            {"sda1", "8:1", "sda", {{"partition", "1"}, {"start", "2048"}, {"size", "100"}}},
+            {"dm-1", "253:1", "", {{"slaves/sda1", ""}, {"slaves/loop3", ""}}},
+        },
+        {
+            "7:0 / /m/offset rw - vfat /dev/loop0 rw",
+            "259:0 / /m/part rw shared:7 - vfat /dev/loop1p1 rw",
+            "253:0 / /m/mapped\\040store rw - ext4 /dev/mapper/x rw",
+            "7:3 / /m/other rw - vfat /dev/loop3 rw",
+            "0:40 / /tmp rw - tmpfs tmpfs rw",
+            "8:1 / /m/disk rw - vfat /dev/sda1 rw",
+            "253:1 /sub /m/disk-mapped rw - ext4 /dev/mapper/y rw",
+        });
+    const uint64_t mib = 1048576;
+    const struct {
+        const char* legend;
+        StoreIdentity store;
+        std::vector<StoreMount> mounts;
+    } rows[] = {
+        {"image", {"", image},
+         {{"/m/offset", mib, kStoreEnd}, {"/m/part", mib, 3 * mib}, {"/m/mapped store", 4096, 12288}}},
+        {"block device", {"8:0", ""}, {{"/m/disk", mib, mib + 51200}, {"/m/disk-mapped", mib, mib + 51200}}},
+        {"another store", {"9:0", "/stores/none"}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.legend);
+        const auto mounts = MountsOnStore(row.store, kernel.Sources());
+        ASSERT_EQ(mounts.size(), row.mounts.size());
+        for (size_t i = 0; i < mounts.size(); ++i) {
+            EXPECT_EQ(mounts[i].mountPoint, row.mounts[i].mountPoint);
+            EXPECT_EQ(mounts[i].begin, row.mounts[i].begin);
+            EXPECT_EQ(mounts[i].end, row.mounts[i].end);
+        }
     }
 }
 
