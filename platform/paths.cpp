@@ -1,7 +1,9 @@
 #include "platform/paths.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 #include <system_error>
 
 namespace platform {
@@ -33,6 +35,23 @@ std::string DeviceDirectory()
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
     return path;
+}
+
+FILE* CreatePrivateTempFile()
+{
+    const std::string dir = TempDirectory();
+    int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::string name = dir + "velmor-XXXXXX";
+        fd = mkostemp(name.data(), O_CLOEXEC);   // O_EXCL and 0600: never an existing file or link
+        if (fd < 0)
+            return nullptr;
+        unlink(name.c_str());
+    }
+    FILE* file = fdopen(fd, "w+b");
+    if (!file)
+        close(fd);
+    return file;
 }
 
 } // namespace platform

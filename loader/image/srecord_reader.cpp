@@ -53,12 +53,23 @@ SRecordReader::~SRecordReader()
 bool SRecordReader::Open(const char* path)
 {
     Close();
-    m_file = std::fopen(path, "r");
-    if (!m_file)
+    FILE* file = std::fopen(path, "r");
+    if (!file)
         return false;
-    std::setvbuf(m_file, m_fileBuffer, _IOFBF, sizeof m_fileBuffer);
+    std::setvbuf(file, m_fileBuffer, _IOFBF, sizeof m_fileBuffer);
+    return Adopt(file);
+}
+
+bool SRecordReader::Adopt(FILE* file)
+{
+    if (file != m_file)
+        Close();
+    m_file = file;
     m_pending.flag = false;
-    return true;
+    m_hasData = false;
+    if (m_file)
+        Rewind();
+    return m_file != nullptr;
 }
 
 void SRecordReader::Close()
@@ -190,6 +201,7 @@ bool SRecordReader::Scan()
     m_entryPoint = entry == 0xFFFFFFFF ? lowest : entry;
     // With no data at all this gives 1, as 0 - 0xFFFFFFFF; callers reject the start address then.
     m_size = uint32_t(end - lowest);
+    m_hasData = end != 0;
     return true;
 }
 

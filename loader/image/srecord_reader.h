@@ -30,6 +30,8 @@ public:
     SRecordReader& operator=(const SRecordReader&) = delete;
 
     bool Open(const char* path);
+    // Reads from an already open file (a private copy), which it then owns.
+    bool Adopt(FILE* file);
     void Close();
     bool IsOpen() const { return m_file != nullptr; }
 
@@ -46,6 +48,8 @@ public:
     uint32_t LowestAddress() const { return m_lowestAddress; }
     uint32_t EntryPoint() const { return m_entryPoint; }
     uint32_t Size() const { return m_size; }
+    // After Scan: whether any S3 line carried data.
+    bool HasData() const { return m_hasData; }
 
 private:
     static constexpr size_t kFileBufferSize = 64 * 1024;
@@ -59,6 +63,7 @@ private:
     uint32_t m_lowestAddress = 0;
     uint32_t m_entryPoint = 0;
     uint32_t m_size = 0;
+    bool m_hasData = false;
     char m_fileBuffer[kFileBufferSize];   // stdio buffer owned here: reading allocates nothing
 };
 

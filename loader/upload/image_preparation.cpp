@@ -8,7 +8,8 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 
-#include <optional>
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace velmor {
@@ -22,9 +23,8 @@ constexpr size_t kMaxPathBytes = 511;
 constexpr uint32_t kPfldHeaderOffset = 0x20;
 constexpr uint32_t kFwOffset = 0x4000;
 constexpr uint32_t kFwHeaderOffset = 0x4020;
-constexpr uint32_t kPfldEndLimit = 0x10004000;
 constexpr uint32_t kFwStartAddress = 0x10004000;
-constexpr uint32_t kFwEndLimit = 0x10104000;
+constexpr size_t kFrameDataOffset = 7;   // command, length, address, then the data
 
 uint32_t LittleEndian(const uint8_t* b)
 {
@@ -47,33 +47,143 @@ int64_t FileLength(FILE* file)
     return std::ftell(file);
 }
 
-// XOR of the little-endian words in [from, to), as far as the file holds them.
-uint32_t XorWords(FILE* file, int64_t from, int64_t to)
-{
-    uint32_t sum = 0;
-    if (std::fseek(file, long(from), SEEK_SET) != 0)
-        return 0;
-    std::vector<uint8_t> chunk(64 * 1024);
-    for (int64_t at = from; at < to;) {
-        const size_t want = size_t(std::min<int64_t>(int64_t(chunk.size()), to - at));
-        const size_t got = std::fread(chunk.data(), 1, want, file);
-        for (size_t i = 0; i + 4 <= got; i += 4)
-            sum ^= LittleEndian(chunk.data() + i);
-        if (got < want)
-            break;
-        at += int64_t(got);
+// What the section checks read, by offset from the flash base: a binary file
+// as it lies, or the flash an S-record image would fill.
+class FlashView {
+public:
+    virtual ~FlashView() = default;
+    // False where the image holds no such word.
+    virtual bool Word(int64_t offset, uint32_t& word) = 0;
+    // XOR of the little-endian words in [from, to), as far as the image holds them.
+    virtual uint32_t Xor(int64_t from, int64_t to) = 0;
+    // Whether every byte of [from, to) is in the image.
+    virtual bool Holds(int64_t from, int64_t to) const = 0;
+};
+
+class BinaryView : public FlashView {
+public:
+    explicit BinaryView(FILE* file) : m_file(file) {}
+
+    bool Word(int64_t offset, uint32_t& word) override { return ReadWordAt(m_file, offset, word); }
+
+    uint32_t Xor(int64_t from, int64_t to) override
+    {
+        uint32_t sum = 0;
+        if (std::fseek(m_file, long(from), SEEK_SET) != 0)
+            return 0;
+        std::vector<uint8_t> chunk(64 * 1024);
+        for (int64_t at = from; at < to;) {
+            const size_t want = size_t(std::min<int64_t>(int64_t(chunk.size()), to - at));
+            const size_t got = std::fread(chunk.data(), 1, want, m_file);
+            for (size_t i = 0; i + 4 <= got; i += 4)
+                sum ^= LittleEndian(chunk.data() + i);
+            if (got < want)
+                break;
+            at += int64_t(got);
+        }
+        return sum;
     }
-    return sum;
-}
+
+    // A short file reads as a stored checksum of 0, which then fails.
+    bool Holds(int64_t, int64_t) const override { return true; }
+
+private:
+    FILE* m_file;
+};
+
+// The flash an S-record image fills. Loading refuses data outside the flash
+// and data given twice, which a binary image cannot have.
+class SRecordFlash : public FlashView {
+public:
+    SRecordFlash() : m_bytes(kFlashBytes), m_present(kFlashBytes) {}
+
+    bool Load(ImageSource& image)
+    {
+        UploadRecord record;
+        image.Rewind();
+        bool ok = true;
+        while (ok) {
+            if (!image.ReadNextBlock(record)) {
+                StatusLine(L"Image read error.");
+                ok = false;
+            } else if (record.DataCount() == 0) {
+                break;
+            } else {
+                ok = Take(record);
+            }
+        }
+        image.Rewind();
+        return ok;
+    }
+
+    bool Word(int64_t offset, uint32_t& word) override
+    {
+        if (!Holds(offset, offset + 4))
+            return false;
+        word = LittleEndian(&m_bytes[size_t(offset)]);
+        return true;
+    }
+
+    uint32_t Xor(int64_t from, int64_t to) override
+    {
+        uint32_t sum = 0;
+        for (int64_t at = std::max<int64_t>(from, 0); at + 4 <= std::min<int64_t>(to, kFlashBytes); at += 4)
+            sum ^= LittleEndian(&m_bytes[size_t(at)]);
+        return sum;
+    }
+
+    bool Holds(int64_t from, int64_t to) const override
+    {
+        if (from < 0 || to > int64_t(kFlashBytes) || from >= to)
+            return false;
+        return std::all_of(m_present.begin() + from, m_present.begin() + to, [](bool b) { return b; });
+    }
+
+    bool HoldsAnyFrom(int64_t from) const
+    {
+        return std::any_of(m_present.begin() + from, m_present.end(), [](bool b) { return b; });
+    }
+
+private:
+    static constexpr size_t kFlashBytes = kFlashEnd - kImageBase;
+
+    bool Take(const UploadRecord& record)
+    {
+        const uint64_t address = record.Address();
+        if (address < kImageBase || address + record.DataCount() > kFlashEnd) {
+            LogLine(Printf("Image data outside the flash at 0x%08X", record.Address()));
+            return false;
+        }
+        const uint8_t* data = record.Frame() + kFrameDataOffset;
+        const size_t offset = size_t(address - kImageBase);
+        for (size_t i = 0; i < record.DataCount(); ++i) {
+            if (m_present[offset + i]) {
+                LogLine(Printf("Image data given twice at 0x%08X", uint32_t(address + i)));
+                return false;
+            }
+            m_present[offset + i] = true;
+            m_bytes[offset + i] = data[i];
+        }
+        return true;
+    }
+
+    std::vector<uint8_t> m_bytes;
+    std::vector<bool> m_present;
+};
 
 // Checks one section's checksum and says so; true when it matched.
-bool CheckSection(FILE* file, const char* name, int64_t start, int64_t end, int64_t length, uint32_t& sum)
+bool CheckSection(FlashView& view, const char* name, int64_t start, int64_t end, uint32_t& sum)
 {
-    sum = XorWords(file, start, end);
-    uint32_t stored = 0;
-    if (end + 4 > length || !ReadWordAt(file, end, stored))
-        stored = 0;
     char line[128];
+    if (!view.Holds(start, end + 4)) {
+        std::snprintf(line, sizeof line, "%s section incomplete", name);
+        LogNarrow(line);
+        return false;
+    }
+    sum = view.Xor(start, end);
+    uint32_t stored = 0;
+    if (!view.Word(end, stored))
+        stored = 0;
     if (sum == stored) {
         std::snprintf(line, sizeof line, "%s CRC: 0x%08x PASSED.", name, sum);
         LogNarrow(line);
@@ -84,38 +194,56 @@ bool CheckSection(FILE* file, const char* name, int64_t start, int64_t end, int6
     return false;
 }
 
-// The little-endian word at a target address, gathered from the image's records.
-std::optional<uint32_t> ImageWordAt(ImageSource& image, uint32_t address)
+// Each section opens with an ARM word load; says `refusal` when not.
+bool CheckOpcode(FlashView& view, int64_t offset, const wchar_t* refusal)
 {
-    uint8_t bytes[4] = {};
-    unsigned found = 0;
-    UploadRecord record;
-    image.Rewind();
-    while (found != 0xF && image.ReadNextBlock(record) && record.DataCount() != 0) {
-        const uint8_t* data = record.Frame() + 7;
-        for (unsigned i = 0; i < 4; ++i) {
-            const uint64_t at = uint64_t(address) + i;
-            if (at >= record.Address() && at < uint64_t(record.Address()) + record.DataCount()) {
-                bytes[i] = data[at - record.Address()];
-                found |= 1u << i;
-            }
-        }
-    }
-    image.Rewind();
-    if (found != 0xF)
-        return std::nullopt;
-    return LittleEndian(bytes);
+    uint32_t first = 0;
+    if (view.Word(offset, first) && first >> 24 == kArmLoadTopByte)
+        return true;
+    LogLine(refusal);
+    return false;
 }
 
-// An S-record image carries no computed checksum; its PFLD section's stored
-// checksum word stands for it when the image holds a valid PFLD header.
-std::optional<uint32_t> SRecordPfldChecksum(ImageSource& image)
+// The PFLD section checksum when the image's sections pass every check, else 0.
+// Without `fwRequired` an image that holds no FW header passes on its PFLD alone.
+uint32_t CheckSections(FlashView& view, bool fwRequired)
 {
-    const auto start = ImageWordAt(image, kImageBase + kPfldHeaderOffset);
-    const auto end = ImageWordAt(image, kImageBase + kPfldHeaderOffset + 4);
-    if (!start || !end || *start != kImageBase || *end <= kImageBase || *end >= kPfldEndLimit)
-        return std::nullopt;
-    return ImageWordAt(image, *end);
+    uint32_t start = 0;
+    uint32_t end = 0;
+    if (!view.Word(kPfldHeaderOffset, start) || !view.Word(kPfldHeaderOffset + 4, end))
+        start = end = 0;
+
+    char line[128];
+    bool pfldPresent = false;
+    bool checksumsOk = true;
+    uint32_t pfldSum = 0;
+    if (start == kImageBase && end > kImageBase && end < kFwStartAddress) {
+        pfldPresent = true;
+        std::snprintf(line, sizeof line, "PFLD section found at: 0x%08x, 0x%08x", kImageBase, end);
+        LogNarrow(line);
+        checksumsOk = CheckSection(view, "PFLD", 0, int64_t(end) - kImageBase, pfldSum);
+        if (!view.Word(kFwHeaderOffset, start) || !view.Word(kFwHeaderOffset + 4, end)) {
+            if (!fwRequired)
+                return CheckOpcode(view, 0, L"Incorrect PFLD Image") && checksumsOk ? pfldSum : 0;
+            start = end = 0;
+        }
+    }
+    if (!(start == kFwStartAddress && end > kFwStartAddress && end < kFlashEnd)) {
+        LogLine(L"Incorrect Image");
+        return 0;
+    }
+    std::snprintf(line, sizeof line, "FW   section found at: 0x%08x, 0x%08x", kFwStartAddress, end);
+    LogNarrow(line);
+    if (!pfldPresent) {
+        LogLine(L"PFLD section missed or corrupted");
+        return 0;
+    }
+
+    if (!CheckOpcode(view, 0, L"Incorrect PFLD Image") || !CheckOpcode(view, kFwOffset, L"Incorrect FW Image"))
+        return 0;
+    uint32_t fwSum = 0;
+    checksumsOk = CheckSection(view, "FW", kFwOffset, int64_t(end) - kImageBase, fwSum) && checksumsOk;
+    return checksumsOk ? pfldSum : 0;
 }
 
 } // namespace
@@ -145,35 +273,39 @@ std::string GetProgramDirectory()
     return platform::ProgramDirectory();
 }
 
-std::string SfldTempPath()
+FILE* ExtractEmbeddedSfld(const std::wstring& imagePath, std::wstring& why)
 {
-    return platform::TempDirectory() + kSfldTempFileName;
-}
-
-bool ExtractEmbeddedSfld(const std::wstring& imagePath)
-{
+    why.clear();
     FILE* image = std::fopen(platform::Narrow(imagePath, kMaxPathBytes).c_str(), "rb");
     if (!image)
-        return false;
+        return nullptr;
     uint32_t fwStart = 0;
     uint32_t fwEnd = 0;
     const int64_t length = FileLength(image);
     if (!ReadWordAt(image, kFwHeaderOffset, fwStart) || fwStart != kFwStartAddress
         || !ReadWordAt(image, kFwHeaderOffset + 4, fwEnd)) {
         std::fclose(image);
-        return false;
+        return nullptr;
     }
     // Signed, so that an end address outside the file means "no section" rather than a wrap.
     const int64_t sectionStart = int64_t(fwEnd) - kImageBase + 4;
     const int64_t remaining = length - sectionStart;
     if (sectionStart < 0 || remaining < 4) {
         std::fclose(image);
-        return false;
+        return nullptr;
     }
-    FILE* out = std::fopen(SfldTempPath().c_str(), "wb");
-    if (!out) {
+    if (remaining == 4) {
+        // Padding after the FW checksum word, not a loader.
+        why = L"SFLD section empty";
         std::fclose(image);
-        return false;
+        return nullptr;
+    }
+    // The copy never has a name another process could open, replace or point elsewhere.
+    FILE* copy = platform::CreatePrivateTempFile();
+    if (!copy) {
+        why = L"SFLD section: no private temp file";
+        std::fclose(image);
+        return nullptr;
     }
 
     uint32_t sum = 0;
@@ -181,15 +313,20 @@ bool ExtractEmbeddedSfld(const std::wstring& imagePath)
     for (int64_t left = remaining - 4; ok && left > 0;) {
         uint8_t piece[4] = {};
         const size_t n = size_t(std::min<int64_t>(4, left));
-        ok = std::fread(piece, 1, n, image) == n && std::fwrite(piece, 1, n, out) == n;
+        ok = std::fread(piece, 1, n, image) == n && std::fwrite(piece, 1, n, copy) == n;
         sum ^= LittleEndian(piece);
         left -= int64_t(n);
     }
     uint32_t stored = 0;
-    ok = ok && ReadWordAt(image, length - 4, stored);
-    ok = std::fclose(out) == 0 && ok;
+    ok = ok && ReadWordAt(image, length - 4, stored) && std::fflush(copy) == 0;
     std::fclose(image);
-    return ok && sum == stored;
+    if (!ok || sum != stored) {
+        why = ok ? Printf("SFLD section CRC: 0x%08x 0x%08x FAILED.", sum, stored) : L"SFLD section unreadable";
+        std::fclose(copy);
+        return nullptr;
+    }
+    std::rewind(copy);
+    return copy;
 }
 
 uint32_t CheckBinaryImage(FILE* file)
@@ -197,65 +334,51 @@ uint32_t CheckBinaryImage(FILE* file)
     const int64_t length = FileLength(file);
     if (length < 0 || length % 4 != 0 || length < kMinImageBytes || length > kMaxImageBytes)
         return 0;
-
-    uint32_t start = 0;
-    uint32_t end = 0;
-    if (!ReadWordAt(file, kPfldHeaderOffset, start) || !ReadWordAt(file, kPfldHeaderOffset + 4, end))
-        return 0;
-
-    char line[128];
-    bool pfldPresent = false;
-    bool checksumsOk = true;
-    uint32_t pfldSum = 0;
-    if (start == kImageBase && end > kImageBase && end < kPfldEndLimit) {
-        pfldPresent = true;
-        std::snprintf(line, sizeof line, "PFLD section found at: 0x%08x, 0x%08x", kImageBase, end);
-        LogNarrow(line);
-        checksumsOk = CheckSection(file, "PFLD", 0, int64_t(end) - kImageBase, length, pfldSum);
-        if (!ReadWordAt(file, kFwHeaderOffset, start) || !ReadWordAt(file, kFwHeaderOffset + 4, end))
-            start = end = 0;
-    }
-    if (!(start == kFwStartAddress && end > kFwStartAddress && end < kFwEndLimit)) {
-        LogLine(L"Incorrect Image");
-        return 0;
-    }
-    std::snprintf(line, sizeof line, "FW   section found at: 0x%08x, 0x%08x", kFwStartAddress, end);
-    LogNarrow(line);
-    if (!pfldPresent) {
-        LogLine(L"PFLD section missed or corrupted");
-        return 0;
-    }
-
-    uint32_t first = 0;
-    if (!ReadWordAt(file, 0, first) || first >> 24 != kArmLoadTopByte) {
-        LogLine(L"Incorrect PFLD Image");
-        return 0;
-    }
-    if (!ReadWordAt(file, kFwOffset, first) || first >> 24 != kArmLoadTopByte) {
-        LogLine(L"Incorrect FW Image");
-        return 0;
-    }
-    uint32_t fwSum = 0;
-    checksumsOk = CheckSection(file, "FW", kFwOffset, int64_t(end) - kImageBase, length, fwSum) && checksumsOk;
-    return checksumsOk ? pfldSum : 0;
+    BinaryView view(file);
+    return CheckSections(view, true);
 }
+
+namespace {
+
+// The image's own SFLD section, when it is one: a matching checksum, S-record
+// text, and data to send. Otherwise the reason is logged and nothing is taken.
+bool TakeEmbeddedSfld(const std::wstring& imagePath)
+{
+    std::wstring why;
+    FILE* copy = ExtractEmbeddedSfld(imagePath, why);
+    if (copy) {
+        g_sfldReader.Adopt(copy);
+        if (!g_sfldReader.Scan())
+            why = L"SFLD section is no S-record file";
+        else if (!g_sfldReader.HasData())
+            why = L"SFLD section empty";
+        else
+            return true;
+        g_sfldReader.Close();
+    }
+    if (!why.empty())
+        LogLine(why);
+    return false;
+}
+
+} // namespace
 
 bool ChooseSecondaryLoader(const std::wstring& imagePath)
 {
     LogLine(L"Opening SFLD ...");
-    std::string path;
-    if (ExtractEmbeddedSfld(imagePath)) {
+    if (TakeEmbeddedSfld(imagePath)) {
         LogLine(L"SFLD section found");
-        path = SfldTempPath();
-    } else {
-        LogLine(L"SFLD section skipped");
-        path = GetProgramDirectory() + kSfldFileName;
+        LogLine(L"Complete");
+        return true;
     }
+    LogLine(L"SFLD section skipped");
+    const std::string path = GetProgramDirectory() + kSfldFileName;
     if (!g_sfldReader.Open(path.c_str())) {
         StatusLine(Printf("Can not open '%s'", path.c_str()));
         return false;
     }
-    if (!g_sfldReader.Scan()) {
+    // An SFLD without data would leave the resident loader running nothing.
+    if (!g_sfldReader.Scan() || !g_sfldReader.HasData()) {
         LogLine(L"Incorrect SFLD.");
         return false;
     }
@@ -281,21 +404,23 @@ bool PrepareImage(const std::wstring& imagePath)
     }
     StatusLine(Printf("Image type: %s", ImageTypeName(image.Type())));
 
-    std::optional<uint32_t> pfldChecksum;
+    uint32_t pfldChecksum = 0;
     if (image.Type() == ImageType::MotorolaSRecord) {
         StatusLine(Printf("Image Start address: 0x%08X", image.StartAddress()));
         StatusLine(Printf("Image Entry point: 0x%08X", image.EntryPoint()));
         StatusLine(Printf("Image Size: %lu bytes", static_cast<unsigned long>(image.Size())));
-        pfldChecksum = SRecordPfldChecksum(image);
+        // The checks a binary image gets, on the flash the records would fill.
+        auto flash = std::make_unique<SRecordFlash>();
+        if (!flash->Load(image) || image.StartAddress() != kImageBase)
+            return false;
+        pfldChecksum = CheckSections(*flash, flash->HoldsAnyFrom(kFwOffset));
     } else {
         pfldChecksum = CheckBinaryImage(image.BinaryFile());
-        if (*pfldChecksum == 0)
-            return false;
     }
-    if (image.StartAddress() != kImageBase)
+    if (pfldChecksum == 0 || image.StartAddress() != kImageBase)
         return false;
 
-    if (pfldChecksum && *pfldChecksum == TheReceiverInfo().pfld.crc) {
+    if (pfldChecksum == TheReceiverInfo().pfld.crc) {
         LogLine(L"PFL is up to date");
         LogLine(L"Complete");
         return true;

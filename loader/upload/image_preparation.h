@@ -13,8 +13,8 @@
 namespace velmor {
 
 inline constexpr const char* kSfldFileName = "sfld.hex";
-inline constexpr const char* kSfldTempFileName = "sfld_tmp.hex";
 inline constexpr uint32_t kImageBase = 0x10000000;
+inline constexpr uint32_t kFlashEnd = 0x10104000;   // one past the last flash byte
 inline constexpr uint32_t kMinImageBytes = 1024;
 inline constexpr uint32_t kMaxImageBytes = 0x10100000;
 inline constexpr uint8_t kArmLoadTopByte = 0xE5;   // each section opens with an ARM word load
@@ -29,14 +29,13 @@ void SetPfldUpdate(bool on);
 
 bool PrepareImage(const std::wstring& imagePath);
 bool ChooseSecondaryLoader(const std::wstring& imagePath);
-// True when the image carries an SFLD section with a matching checksum; it is
-// then written to the temp folder as sfld_tmp.hex.
-bool ExtractEmbeddedSfld(const std::wstring& imagePath);
+// The image's SFLD section with a matching checksum, copied into a private
+// unnamed file (the caller closes it); nullptr when there is none. `why` says
+// why a section that is there was not taken, and is empty when there is none.
+FILE* ExtractEmbeddedSfld(const std::wstring& imagePath, std::wstring& why);
 // The PFLD section checksum when every check of the binary image passed, else 0.
 uint32_t CheckBinaryImage(FILE* file);
 // The program's folder, 8-bit, ending in a separator.
 std::string GetProgramDirectory();
-// Where the embedded SFLD section is written.
-std::string SfldTempPath();
 
 } // namespace velmor

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -198,40 +199,113 @@ TEST_F(Preparation, SRecordImages)
 {
     const std::string text = receiver::MakeSampleSRecords({});
     ASSERT_TRUE(Prepare(Bytes(text.begin(), text.end()), "image.s37"));
-    // The image's own PFLD checksum word stands for it: the same as the receiver's.
+    // The same section checks as a binary image: the PFLD matches the receiver's.
     EXPECT_EQ(m_log.PaneLines().back(), L"Complete");
+    EXPECT_TRUE(m_log.HasPaneLine(Hex("FW CRC: 0x%08x PASSED.", WordAt(m_image, 0x24000))));
     EXPECT_TRUE(m_log.Messages().empty());
     EXPECT_EQ(m_log.StatusLines(), (std::vector<std::wstring> {
                                        L"Image type: Motorola S-Record", L"Image Start address: 0x10000000",
                                        L"Image Entry point: 0x10000000", L"Image Size: 147460 bytes"}));
+}
 
-    // Not starting at the flash base: refused without a word of its own.
-    m_log.Reset();
-    const std::string elsewhere = test::S3Line(0x10004000, {0xE5, 1, 2, 3}) + "\n";
-    EXPECT_FALSE(Prepare(Bytes(elsewhere.begin(), elsewhere.end()), "fw-only.s37"));
-    EXPECT_EQ(m_log.PaneLines().back(), W("Opening '" + m_path + "' ..."));
-    EXPECT_TRUE(m_log.Messages().empty());
-
-    // At the base but with no PFLD header: nothing to compare, so the question comes.
-    m_log.Reset();
-    const std::string bare = test::S3Line(0x10000000, {1, 2, 3, 4}) + "\n";
-    EXPECT_FALSE(Prepare(Bytes(bare.begin(), bare.end()), "bare.s37"));
-    EXPECT_EQ(m_log.Messages().size(), 1u);
+// Nothing outside the flash, nothing twice, no PFLD rewrite without a valid
+// PFLD section, and the FW section checked: refused before the question.
+TEST_F(Preparation, SRecordRefusals)
+{
+    const std::string good = receiver::MakeSampleSRecords({});
+    const std::string badFw = receiver::MakeSampleSRecords(Options("", receiver::ChecksumFault::Fw));
+    const std::string ram = test::S3Line(0x40000000, {1, 2, 3, 4}) + "\n";
+    const std::string twice = test::S3Line(0x10000100, {1, 2, 3, 4}) + "\n";
+    const std::string bare = test::S3Line(0x10000000, {0xE5, 2, 3, 4}) + "\n";
+    const std::string fwOnly = test::S3Line(0x10004000, {0xE5, 1, 2, 3}) + "\n";
+    const struct {
+        const char* legend;
+        std::string text;
+        std::wstring last;   // the last pane line
+    } cases[] = {
+        {"RAM section", ram + good, L"Image data outside the flash at 0x40000000"},
+        {"past the flash", test::S3Line(0x10103FFE, {1, 2, 3, 4}) + "\n" + good,
+         L"Image data outside the flash at 0x10103FFE"},
+        {"overlap", twice + good, L"Image data given twice at 0x10000100"},
+        {"no PFLD header", bare, L"Incorrect Image"},
+        {"FW checksum", badFw, Hex("FW CRC: 0x%08x 0x%08x FAILED.", WordAt(m_image, 0x24000), ~WordAt(m_image, 0x24000))},
+        {"not at the flash base", fwOnly, L""},
+    };
+    TheReceiverInfo().pfld.crc = 0x12345678;   // any image that got this far would ask
+    for (const auto& c : cases) {
+        m_log.Reset();
+        EXPECT_FALSE(Prepare(Bytes(c.text.begin(), c.text.end()), "image.s37")) << c.legend;
+        EXPECT_TRUE(m_log.Messages().empty()) << c.legend;
+        const std::wstring last = c.last.empty() ? W("Opening '" + m_path + "' ...") : c.last;
+        EXPECT_EQ(m_log.PaneLines().back(), last) << c.legend;
+    }
 }
 
 TEST_F(Preparation, EmbeddedSfld)
 {
+    // Nothing may pass through the old shared name: a link planted there stays
+    // as it is, and what it points to is not written.
+    const std::string planted = std::filesystem::temp_directory_path() / "sfld_tmp.hex";
+    const std::string victim = m_dir.File("victim");
+    test::WriteFile(victim, std::string("keep"));
+    std::filesystem::remove(planted);
+    std::filesystem::create_symlink(victim, planted);
+
     const Bytes image = receiver::MakeSampleImage(Options("IMAGE-1"));
     ASSERT_TRUE(Prepare(image));
     EXPECT_EQ(m_log.PaneLines()[1], L"SFLD section found");
-    // The section, between the FW checksum word and the file's last word, byte for byte.
-    EXPECT_EQ(test::ReadFile(SfldTempPath()), Bytes(image.begin() + 0x24004, image.end() - 4));
-    EXPECT_EQ(TheSfldReader().LowestAddress(), 0x40000000u);
+    EXPECT_EQ(test::ReadFile(victim), Bytes({'k', 'e', 'e', 'p'}));
+    EXPECT_TRUE(std::filesystem::is_symlink(planted));
+    std::filesystem::remove(planted);
 
-    // A section whose checksum does not match is passed over for sfld.hex.
-    m_log.Reset();
-    ASSERT_TRUE(Prepare(receiver::MakeSampleImage(Options("IMAGE-1", receiver::ChecksumFault::Sfld))));
-    EXPECT_EQ(m_log.PaneLines()[1], L"SFLD section skipped");
+    // The reader hands out the section, between the FW checksum word and the
+    // file's last word, as it would from a file of those bytes.
+    const std::string section = m_dir.File("section.hex");
+    test::WriteFile(section, Bytes(image.begin() + 0x24004, image.end() - 4));
+    SRecordReader expected;
+    ASSERT_TRUE(expected.Open(section.c_str()));
+    std::vector<test::RecordInfo> want, got;
+    ASSERT_TRUE(test::ReadAllRecords(expected, want));
+    TheSfldReader().Rewind();
+    ASSERT_TRUE(test::ReadAllRecords(TheSfldReader(), got));
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(got[i].frame, want[i].frame) << i;
+}
+
+// What follows the FW checksum word is an SFLD only when it checks out as one;
+// otherwise the reason is logged and sfld.hex is taken.
+TEST_F(Preparation, SfldSectionThatIsNotOne)
+{
+    const Bytes bare = receiver::MakeSampleImage({});
+    const auto padded = [&](size_t words, uint8_t fill) {
+        Bytes image = bare;
+        image.insert(image.end(), words * 4, fill);
+        return image;
+    };
+    const struct {
+        const char* legend;
+        Bytes image;
+        std::wstring why;
+    } cases[] = {
+        {"four zero bytes", padded(1, 0x00), L"SFLD section empty"},
+        {"eight zero bytes", padded(2, 0x00), L"SFLD section is no S-record file"},
+        {"two 0xFF words", padded(2, 0xFF), L"SFLD section is no S-record file"},
+        {"three 0xFF words", padded(3, 0xFF), L"SFLD section CRC: 0x00000000 0xffffffff FAILED."},
+        {"bad checksum", receiver::MakeSampleImage(Options("IMAGE-1", receiver::ChecksumFault::Sfld)), L""},
+    };
+    for (const auto& c : cases) {
+        m_log.Reset();
+        EXPECT_TRUE(Prepare(c.image)) << c.legend;
+        const auto lines = m_log.PaneLines();
+        const auto skipped = std::find(lines.begin(), lines.end(), L"SFLD section skipped");
+        ASSERT_NE(skipped, lines.end()) << c.legend;
+        if (!c.why.empty()) {
+            EXPECT_EQ(*(skipped - 1), c.why) << c.legend;
+        }
+        EXPECT_EQ(TheSfldReader().LowestAddress(), 0x40000000u) << c.legend;   // sfld.hex
+        EXPECT_TRUE(TheSfldReader().HasData()) << c.legend;
+    }
 }
 
 TEST_F(Preparation, FwEndOutsideTheFileMeansNoSection)
@@ -241,7 +315,8 @@ TEST_F(Preparation, FwEndOutsideTheFileMeansNoSection)
         PutWord(image, 0x4024, end);
         const std::string path = m_dir.File("far.bin");
         test::WriteFile(path, image);
-        EXPECT_FALSE(ExtractEmbeddedSfld(W(path))) << std::hex << end;
+        std::wstring why;
+        EXPECT_EQ(ExtractEmbeddedSfld(W(path), why), nullptr) << std::hex << end;
     }
 }
 
