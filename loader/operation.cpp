@@ -9,7 +9,7 @@
 namespace velmor {
 
 int RunOperation(const std::wstring& portName, const std::wstring& imagePath, bool terminal,
-                 const std::shared_ptr<TerminalSession>& session)
+                 const std::shared_ptr<TerminalSession>& session, const UploadLimits& limits)
 {
     if (terminal && session)
         session->WaitForPrevious(kTerminalHandOverMs);
@@ -32,7 +32,7 @@ int RunOperation(const std::wstring& portName, const std::wstring& imagePath, bo
         EnableControls(true, false);
         return kExitPrepareFailed;
     }
-    const int result = RunHandoff(port) ? kExitOk : kExitHandoffFailed;
+    const int result = RunHandoff(port, limits) ? kExitOk : kExitHandoffFailed;
     SerialClose(port);
     EnableControls(true, result == kExitOk);
     return result;

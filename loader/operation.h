@@ -1,6 +1,8 @@
 // One worker operation from opening the port to the outcome line.
 #pragma once
 
+#include "loader/upload/receiver_watch.h"
+
 #include <memory>
 #include <string>
 
@@ -20,6 +22,6 @@ class TerminalSession;
 // An upload of the image to the receiver on the named port, or (terminal) the
 // command terminal of `session`.
 int RunOperation(const std::wstring& portName, const std::wstring& imagePath, bool terminal,
-                 const std::shared_ptr<TerminalSession>& session = nullptr);
+                 const std::shared_ptr<TerminalSession>& session = nullptr, const UploadLimits& limits = {});
 
 } // namespace velmor

@@ -45,8 +45,10 @@ PortHandle SerialOpen(const std::wstring& name, uint32_t baud)
         ShowError(L"Incorrect baud.");
         return kInvalidPort;
     }
-    PortHandle port = platform::OpenPort(platform::DevicePath(platform::Narrow(name)));
+    std::string why;
+    PortHandle port = platform::OpenPort(platform::DevicePath(platform::Narrow(name)), &why);
     if (port == kInvalidPort) {
+        LogLine(platform::Widen(why));
         // The same text whatever the port: users know the message by heart.
         ShowError(L"Can not open serial port 1.");
         return kInvalidPort;
@@ -106,7 +108,8 @@ int SerialRead(PortHandle port, uint8_t* buffer, size_t max)
 
 void SerialPutByte(PortHandle port, uint8_t byte)
 {
-    while (!StopRequested()) {
+    // A port that takes nothing for a second is gone; the next read says so.
+    for (int tries = 0; tries < kPutTries && !StopRequested(); ++tries) {
         SerialCheckErrors(port);
         if (platform::WritePort(port, &byte, 1) == 1)
             return;
@@ -146,14 +149,18 @@ int SerialWrite(PortHandle port, const void* bytes, size_t length)
     if (length == 0)
         length = std::strlen(static_cast<const char*>(bytes));
     SerialCheckErrors(port);
+    int failures = 0;
     while (length > 0) {
         if (StopRequested())
             return 0;
         const int written = platform::WritePort(port, p, length);
         if (written < 0) {
+            if (++failures >= kWriteFailureLimit)
+                return 0;   // the port is gone: no retry brings it back
             PauseMs(kWriteRetryPauseMs);
             continue;
         }
+        failures = 0;
         // Zero means the driver took nothing during its own wait: try again.
         p += written;
         length -= size_t(written);

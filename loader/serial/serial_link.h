@@ -16,6 +16,8 @@ using platform::PortHandle;
 inline constexpr uint32_t kAcceptedBauds[] = {4800, 9600, 19200, 38400, 57600, 115200};
 
 inline constexpr int kPutRetryPauseMs = 10;
+inline constexpr int kPutTries = 100;            // about a second before a byte is given up
+inline constexpr int kWriteFailureLimit = 1000;  // failed writes in a row, about a second
 inline constexpr int kGetByteTries = 10;
 inline constexpr int kGetBytePauseMs = 100;
 inline constexpr int kWriteRetryPauseMs = 1;
@@ -36,7 +38,8 @@ void SerialPutByte(PortHandle port, uint8_t byte);
 // byte is sent after every empty read.
 int SerialGetByte(PortHandle port, uint8_t& byte, uint8_t wake);
 int SerialSetBaud(PortHandle port, uint32_t baud);
-// length 0: up to the terminating NUL. Returns 1 once every byte is written.
+// length 0: up to the terminating NUL. Returns 1 once every byte is written,
+// 0 when stopped or when the port keeps failing.
 int SerialWrite(PortHandle port, const void* bytes, size_t length);
 
 // The purge and flush the record protocol calls directly.

@@ -4,6 +4,7 @@
 
 #include "loader/image/image_source.h"
 #include "loader/serial/serial_link.h"
+#include "loader/upload/receiver_watch.h"
 
 namespace velmor {
 
@@ -12,8 +13,8 @@ inline constexpr int kTypePauseMs = 200;
 inline constexpr int kEraseCommandPauseMs = 10;
 inline constexpr size_t kSfldReplySize = 256;
 
-bool UploadFlash(PortHandle port);
-bool ProgramFlash(PortHandle port, ImageSource& image);
-bool WaitForErase(PortHandle port);
+bool UploadFlash(PortHandle port, ReceiverWatch& watch);
+bool ProgramFlash(PortHandle port, ImageSource& image, ReceiverWatch& watch);
+bool WaitForErase(PortHandle port, ReceiverWatch& watch);
 
 } // namespace velmor

@@ -7,7 +7,9 @@
 #include "loader/upload/image_preparation.h"
 #include "loader/upload/record_protocol.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace velmor {
 namespace {
@@ -43,7 +45,7 @@ bool RequestBootMode(PortHandle port)
     return true;
 }
 
-bool UploadSecondaryLoader(PortHandle port, SRecordReader& sfld)
+bool UploadSecondaryLoader(PortHandle port, SRecordReader& sfld, ReceiverWatch& watch)
 {
     sfld.Rewind();
     LogLine(L"Uploading SFLD...");
@@ -51,29 +53,46 @@ bool UploadSecondaryLoader(PortHandle port, SRecordReader& sfld)
     for (;;) {
         if (!sfld.ReadNextBlock(record)) {
             StatusLine(L"Image reading error.");
+            watch.Failed(L"Image reading error.");
             return false;
         }
         if (record.DataCount() == 0) {
             record.MakeEndRecord();
-            return SendRecord(port, record);
+            return SendRecord(port, record, watch);
         }
-        if (!SendRecord(port, record))
+        if (!SendRecord(port, record, watch))
             return false;
     }
 }
 
-bool RunHandoff(PortHandle port)
+bool RunHandoff(PortHandle port, const UploadLimits& limits)
 {
+    ReceiverWatch watch(limits);
+    int failures = 0;
+    // Every failed SFLD or flash upload counts; a failure that repeats must not
+    // erase the flash again and again.
+    const auto tooManyFailures = [&] {
+        if (++failures < limits.attempts)
+            return false;
+        LogLine(Printf("Upload stopped after %d failed attempts: %ls", failures, watch.LastFailure().c_str()));
+        return true;
+    };
+
     SRecordReader& sfld = TheSfldReader();
     StatusLine(Printf("Image Start address: 0x%08X", sfld.LowestAddress()));
     StatusLine(Printf("Image Entry point: 0x%08X", sfld.EntryPoint()));
     StatusLine(Printf("Image Size: %lu bytes", static_cast<unsigned long>(sfld.Size())));
     sfld.Rewind();
     RequestBootMode(port);
+    watch.Alive();
 
     uint8_t poll = SYNC_CODE;
-    static char version[kVersionBufferSize];
+    std::vector<char> version(kVersionBufferSize);
     while (!StopRequested()) {
+        if (watch.Silent()) {
+            LogLine(Printf("Upload stopped: %ls", kNoAnswerText));
+            return false;
+        }
         SerialPutByte(port, poll);
         PauseMs(kPollPauseMs);
         uint8_t byte = 0;
@@ -81,22 +100,28 @@ bool RunHandoff(PortHandle port)
             continue;
 
         if (byte == '$') {
+            watch.Alive();
             PauseMs(kPollPauseMs);
-            std::memset(version, 0, sizeof version);
+            std::fill(version.begin(), version.end(), 0);
             version[0] = '$';
-            if (SerialRead(port, reinterpret_cast<uint8_t*>(version + 1), sizeof version - 2) == 0)
+            if (SerialRead(port, reinterpret_cast<uint8_t*>(version.data() + 1), version.size() - 2) == 0)
                 continue;
-            if (std::strstr(version, "$VER"))
-                LogReplyText(version);
+            if (std::strstr(version.data(), "$VER"))
+                LogReplyText(version.data());
             StatusLine(L"Wait for REC_WAIT_CODE.");
             poll = PFLD_VERSION_POLL;
         } else if (byte == PFLD_VERSION_POLL) {
+            watch.Alive();
             if (poll != PFLD_ASK_POLL) {
                 poll = PFLD_ASK_POLL;
                 StatusLine(L"Ask PFLD version.");
             }
         } else if (byte == REC_WAIT_CODE) {
-            if (UploadSecondaryLoader(port, sfld)) {
+            watch.Alive();
+            if (!UploadSecondaryLoader(port, sfld, watch)) {
+                if (tooManyFailures())
+                    return false;
+            } else {
                 LogLine(L"Complete.");
                 StatusLine(L"Wait for SFLD");
                 poll = SYNC_CODE;
@@ -106,10 +131,13 @@ bool RunHandoff(PortHandle port)
                 }
             }
         } else if (byte == SYNC_CODE) {
+            watch.Alive();
             SerialSetBaud(port, kSfldBaud);
-            if (UploadFlash(port))
+            if (UploadFlash(port, watch))
                 return true;
             SerialSetBaud(port, kBootBaud);
+            if (tooManyFailures())
+                return false;
         } else {
             PauseMs(kPollPauseMs);
             poll = SYNC_CODE;

@@ -4,6 +4,7 @@
 
 #include "loader/image/srecord_reader.h"
 #include "loader/serial/serial_link.h"
+#include "loader/upload/receiver_watch.h"
 
 namespace velmor {
 
@@ -17,8 +18,9 @@ inline constexpr int kWakeSfldSyncCount = 3;
 inline constexpr size_t kVersionBufferSize = 4096;
 
 bool RequestBootMode(PortHandle port);
-bool UploadSecondaryLoader(PortHandle port, SRecordReader& sfld);
-// Loops until a flash upload succeeds; false only when a stop was requested.
-bool RunHandoff(PortHandle port);
+bool UploadSecondaryLoader(PortHandle port, SRecordReader& sfld, ReceiverWatch& watch);
+// Loops until a flash upload succeeds; false when a stop was requested, when
+// the receiver stopped answering, or after the limit of failed attempts.
+bool RunHandoff(PortHandle port, const UploadLimits& limits = {});
 
 } // namespace velmor

@@ -4,6 +4,7 @@
 
 #include "loader/image/upload_record.h"
 #include "loader/serial/serial_link.h"
+#include "loader/upload/receiver_watch.h"
 
 #include <cstdint>
 
@@ -16,11 +17,12 @@ inline constexpr int kRecWaitResendPauseMs = 10;
 inline constexpr int kResyncPasses = 1000;
 inline constexpr int kResyncPauseMs = 100;
 
-// Skips other bytes until `code` comes; false after about a second of silence.
-bool WaitForByte(PortHandle port, uint8_t code);
-bool SendRecordOnce(PortHandle port, const UploadRecord& record);
+// Skips other bytes until `code` comes; false after about a second of silence,
+// or when other bytes keep coming past the watch's silence limit.
+bool WaitForByte(PortHandle port, uint8_t code, ReceiverWatch& watch);
+bool SendRecordOnce(PortHandle port, const UploadRecord& record, ReceiverWatch& watch);
 // SendRecordOnce, and after a failure a resynchronisation that leaves the
 // receiver waiting for a record. True only if the first exchange succeeded.
-bool SendRecord(PortHandle port, const UploadRecord& record);
+bool SendRecord(PortHandle port, const UploadRecord& record, ReceiverWatch& watch);
 
 } // namespace velmor

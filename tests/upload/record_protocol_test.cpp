@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
+#include <future>
 #include <thread>
 
 namespace velmor {
@@ -59,6 +61,7 @@ protected:
     test::PtyPeer m_peer {m_folder.Path(), "gps1"};
     test::LogRecorder m_log;
     PortHandle m_port = kInvalidPort;
+    ReceiverWatch m_watch;
     UploadRecord m_record;
     std::string m_frame;
     std::thread m_receiver;
@@ -70,7 +73,7 @@ TEST_F(RecordExchange, AcceptedAfterStrayBytes)
         ExpectSyncAndFrame();
         m_peer.Write("\x01\x02\x91" "\x55");
     });
-    EXPECT_TRUE(SendRecord(m_port, m_record));
+    EXPECT_TRUE(SendRecord(m_port, m_record, m_watch));
     m_receiver.join();
     EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {L"Address:0x10000000."});
     EXPECT_EQ(m_peer.ReadAll(), "");   // nothing after the frame
@@ -89,7 +92,7 @@ TEST_F(RecordExchange, ErrorCodesThenResynchronisation)
             ExpectSyncAndFrame();
             m_peer.Write(std::string(1, char(code)) + char(REC_WAIT_CODE));
         });
-        EXPECT_FALSE(SendRecord(m_port, m_record));
+        EXPECT_FALSE(SendRecord(m_port, m_record, m_watch));
         m_receiver.join();
         EXPECT_EQ(m_log.StatusLines(), (std::vector<std::wstring> {text, L"Repeat Sending Record."}));
         EXPECT_EQ(m_peer.ReadAll(), "");   // the record is not sent again here
@@ -108,7 +111,7 @@ TEST_F(RecordExchange, NoRecWaitThenResyncShowsEachStrayByte)
         EXPECT_EQ(m_peer.Read(1, 3s), std::string(1, char(SYNC_CODE)));
         m_peer.Write(std::string(1, char(REC_WAIT_CODE)));
     });
-    EXPECT_FALSE(SendRecord(m_port, m_record));
+    EXPECT_FALSE(SendRecord(m_port, m_record, m_watch));
     m_receiver.join();
     EXPECT_EQ(m_log.StatusLines(), (std::vector<std::wstring> {L"Repeat Sending Record.", L"Rcv:0 a", L"Rcv:1 b"}));
 }
@@ -119,7 +122,7 @@ TEST_F(RecordExchange, TwoHundredRecWaitsAreTolerated)
         ExpectSyncAndFrame();
         m_peer.Write(std::string(200, char(REC_WAIT_CODE)) + char(SYNC_CODE));
     });
-    EXPECT_TRUE(SendRecordOnce(m_port, m_record));
+    EXPECT_TRUE(SendRecordOnce(m_port, m_record, m_watch));
     m_receiver.join();
     EXPECT_FALSE(m_log.HasStatusLine(L"REC_WAIT break"));
 }
@@ -134,7 +137,7 @@ TEST_F(RecordExchange, RecWaitBreakResendsTheFrame)
         EXPECT_EQ(m_peer.Read(m_frame.size(), 5s), m_frame);
         m_peer.Write(std::string(1, char(SYNC_CODE)));
     });
-    EXPECT_TRUE(SendRecordOnce(m_port, m_record));
+    EXPECT_TRUE(SendRecordOnce(m_port, m_record, m_watch));
     m_receiver.join();
     EXPECT_EQ(m_log.StatusLines(),
               (std::vector<std::wstring> {L"REC_WAIT break", L"REC_WAIT break", L"Address:0x10000000."}));
@@ -151,7 +154,7 @@ TEST_F(RecordExchange, EndRecordShowsAddressZero)
         ExpectSyncAndFrame();
         m_peer.Write(std::string(1, char(SYNC_CODE)));
     });
-    EXPECT_TRUE(SendRecord(m_port, m_record));
+    EXPECT_TRUE(SendRecord(m_port, m_record, m_watch));
     m_receiver.join();
     EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {L"Address:0x00000000."});
 }
@@ -159,8 +162,8 @@ TEST_F(RecordExchange, EndRecordShowsAddressZero)
 TEST_F(RecordExchange, WaitForByteSkipsOthersAndGivesUpOnSilence)
 {
     m_peer.Write("abc\x07zz");
-    EXPECT_TRUE(WaitForByte(m_port, BOOT_MODE_CMD));
-    EXPECT_FALSE(WaitForByte(m_port, BOOT_MODE_CMD));   // "zz", then silence
+    EXPECT_TRUE(WaitForByte(m_port, BOOT_MODE_CMD, m_watch));
+    EXPECT_FALSE(WaitForByte(m_port, BOOT_MODE_CMD, m_watch));   // "zz", then silence
 }
 
 TEST_F(RecordExchange, EraseProgress)
@@ -178,8 +181,58 @@ TEST_F(RecordExchange, EraseProgress)
     for (const auto& c : cases) {
         m_log.Reset();
         m_peer.Write(c.bytes);
-        EXPECT_EQ(WaitForErase(m_port), c.result);
+        EXPECT_EQ(WaitForErase(m_port, m_watch), c.result);
         EXPECT_EQ(m_log.StatusLines(), c.status);
+    }
+}
+
+// A receiver that goes quiet, or only chatters, ends every wait within the
+// silence limit; the step fails as if the receiver had answered with an error.
+TEST_F(RecordExchange, SilenceAndChatterEndEveryWait)
+{
+    constexpr auto kLimit = 1500ms;
+    const auto frameThen = [this](auto step) {
+        return [this, step] {
+            Receiver([this] { ExpectSyncAndFrame(); });
+            return step();
+        };
+    };
+    struct Case {
+        const char* legend;
+        bool chatter;   // foreign bytes instead of silence
+        std::function<bool()> wait;
+    } cases[] = {
+        {"record reply, silent", false, frameThen([this] { return SendRecordOnce(m_port, m_record, m_watch); })},
+        {"record reply, chatter", true, frameThen([this] { return SendRecordOnce(m_port, m_record, m_watch); })},
+        {"resynchronisation, silent", false, frameThen([this] { return SendRecord(m_port, m_record, m_watch); })},
+        {"byte wait, chatter", true, [this] { return WaitForByte(m_port, SYNC_CODE, m_watch); }},
+        {"erase, silent", false, [this] { return WaitForErase(m_port, m_watch); }},
+        {"version poll, silent", false, [this] { return UploadFlash(m_port, m_watch); }},
+    };
+    for (auto& c : cases) {
+        SerialPurge(m_port);   // the last case's chatter
+        m_watch = ReceiverWatch(UploadLimits {kLimit, kLimit});
+        std::atomic<bool> done {false};
+        std::thread chatter([&] {
+            while (c.chatter && !done) {
+                m_peer.Write("?");   // no protocol byte
+                std::this_thread::sleep_for(50ms);
+            }
+        });
+        const auto start = std::chrono::steady_clock::now();
+        auto wait = std::async(std::launch::async, c.wait);
+        if (wait.wait_for(kLimit * 4) != std::future_status::ready) {
+            ADD_FAILURE() << c.legend << ": still waiting";
+            SetStopRequested(true);
+        }
+        EXPECT_FALSE(wait.get()) << c.legend;
+        SetStopRequested(false);
+        done = true;
+        chatter.join();
+        if (m_receiver.joinable())
+            m_receiver.join();
+        EXPECT_GE(std::chrono::steady_clock::now() - start, kLimit - 100ms) << c.legend;
+        m_peer.ReadAll();
     }
 }
 

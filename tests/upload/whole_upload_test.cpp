@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <future>
 
 namespace velmor {
@@ -54,14 +55,17 @@ protected:
     }
 
     // "Connect GPS", then the worker's operation; a hang is ended and fails.
-    int Upload(const Bytes& image, const std::string& name = "image.bin")
+    int Upload(const Bytes& image, const std::string& name = "image.bin", const UploadLimits& limits = {},
+               const std::function<void()>& meanwhile = {})
     {
         EXPECT_TRUE(ConnectGps(L"GPS1:"));
         m_imagePath = m_folder.File(name);
         test::WriteFile(m_imagePath, image);
-        auto run = std::async(std::launch::async, [this] {
-            return RunOperation(L"GPS1:", platform::Widen(m_imagePath), false);
+        auto run = std::async(std::launch::async, [this, limits] {
+            return RunOperation(L"GPS1:", platform::Widen(m_imagePath), false, nullptr, limits);
         });
+        if (meanwhile)
+            meanwhile();
         if (run.wait_for(kUploadLimit) != std::future_status::ready) {
             SetStopRequested(true);
             ADD_FAILURE() << "the upload did not end";
@@ -270,6 +274,38 @@ std::vector<FaultCase> FaultCases()
     cases.push_back({"erase_noise", OneShotFault::EraseNoise(0x86),
                      {L"Unknown command 0x86.", L"FLASH erase failure.", L"FLASH upload failed."}});
     return cases;
+}
+
+// A failure that repeats on every attempt ends the upload after five of them,
+// with the last attempt's reason; the sixth fault is never met.
+TEST_F(WholeUpload, RepeatedFailureStopsAfterFiveAttempts)
+{
+    auto& board = StartBoard();
+    for (int i = 0; i < 6; ++i)
+        board.ArmFault(OneShotFault::RejectRecord(Transfer::Flash, 3, BAD_CSUM));
+    EXPECT_EQ(Upload(receiver::MakeSampleImage(NewFirmware())), kExitHandoffFailed);
+    EXPECT_TRUE(Logged(L"Upload stopped after 5 failed attempts: ERROR: BAD_CSUM"));
+    EXPECT_EQ(m_log.PaneLines().back(), L"Upload failed");
+    EXPECT_EQ(board.ArmedFaults(), 1u);
+    EXPECT_EQ(board.Transcript().Erases().size(), 5u);
+    EXPECT_FALSE(UploadInProgress());
+}
+
+// A receiver that vanishes mid-programming ends the upload once it has been
+// silent for the limit, instead of leaving velmor waiting for ever.
+TEST_F(WholeUpload, ReceiverGoneMidProgrammingEndsTheUpload)
+{
+    auto& board = StartBoard();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Upload(receiver::MakeSampleImage(NewFirmware()), "image.bin", UploadLimits {3s},
+                     [&] {
+                         ASSERT_TRUE(board.Transcript().WaitForErases(1, 60s));
+                         m_board.Stop();
+                     }),
+              kExitHandoffFailed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 40s);
+    EXPECT_TRUE(Logged(L"Upload stopped: No answer from the receiver."));
+    EXPECT_EQ(m_log.PaneLines().back(), L"Upload failed");
 }
 
 INSTANTIATE_TEST_SUITE_P(BoardFaults, UploadWithFault, ::testing::ValuesIn(FaultCases()),
