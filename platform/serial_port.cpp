@@ -8,13 +8,16 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <map>
 #include <mutex>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -109,16 +112,48 @@ std::string DevicePath(const std::string& deviceName)
     return DeviceDirectory() + "/" + name;
 }
 
-PortHandle OpenPort(const std::string& path)
+std::string DescribeOpenFailure(int error, const std::string& path)
+{
+    switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+        return path + ": no such device";
+    case EACCES:
+    case EPERM: {
+        struct stat info {};
+        const group* owner = stat(path.c_str(), &info) == 0 ? getgrgid(info.st_gid) : nullptr;
+        if (owner)
+            return path + ": permission denied (the device belongs to group '" + owner->gr_name
+                + "'; add the user to it)";
+        return path + ": permission denied";
+    }
+    case EBUSY:
+    case EWOULDBLOCK:
+        return path + ": busy, another program holds it";
+    default:
+        return path + ": " + std::strerror(error);
+    }
+}
+
+PortHandle OpenPort(const std::string& path, std::string* why)
 {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        if (why)
+            *why = DescribeOpenFailure(errno, path);
         return kInvalidPort;
-    // No sharing: a second opener, in this process or another, is refused.
+    }
+    // No sharing: a second opener, in this process or another, is refused. The
+    // lock keeps out programs that honour it; exclusive mode keeps out the rest
+    // (a GPS daemon, a modem manager, a terminal), except the superuser's.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (why)
+            *why = DescribeOpenFailure(EBUSY, path);
         close(fd);
         return kInvalidPort;
     }
+    ioctl(fd, TIOCEXCL);   // a pseudo-terminal takes it too; failure only loses the guard
     std::lock_guard lock(g_portsMutex);
     g_ports[fd] = PortState {};
     return fd;
@@ -173,6 +208,7 @@ void ClosePort(PortHandle port)
             g_ports.erase(it);
         }
     }
+    ioctl(port, TIOCNXCL);
     close(port);
 }
 

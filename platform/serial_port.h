@@ -34,8 +34,12 @@ uint32_t LineErrorFlags(const LineCounters& before, const LineCounters& after);
 // "GPS1:" -> <device folder>/gps1: lower case, trailing colon dropped.
 std::string DevicePath(const std::string& deviceName);
 
-// Opens the device for exclusive use; kInvalidPort on failure.
-PortHandle OpenPort(const std::string& path);
+// Opens the device for exclusive use; kInvalidPort on failure, with the reason
+// in `why` when given.
+PortHandle OpenPort(const std::string& path, std::string* why = nullptr);
+// A line for the user on why `path` did not open: missing device, permission
+// (naming the device's group), busy.
+std::string DescribeOpenFailure(int error, const std::string& path);
 // Raw 8N1, no flow control, DTR and RTS inactive, at `baud`; read back to check.
 bool ConfigurePort(PortHandle port, uint32_t baud);
 // Changes only the speed; false when the driver refuses the rate.

@@ -3,11 +3,15 @@
 #include "tests/support/device_folder.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/pty_peer.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
+#include <grp.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 
 namespace velmor {
 namespace {
@@ -41,12 +45,19 @@ TEST_F(SerialLink, OpenChecksTheRateAndReportsFailures)
         EXPECT_EQ(messages[i].caption, L"Error");
     }
     EXPECT_EQ(messages[3].text, L"Can not open serial port 1.");
+    // The box keeps its one text; the pane says why.
+    EXPECT_TRUE(m_log.HasPaneLine(platform::Widen(m_folder.Path() + "/gps2: no such device")));
 
     // 38400 is accepted although the loader never asks for it.
     PortHandle port = OpenGps1(38400);
     EXPECT_EQ(m_peer.Speed(), 38400u);
-    // No sharing: the port is refused while it is open.
+    // No sharing: the port is refused while it is open, also to programs that
+    // take no lock (the tty's exclusive mode).
     EXPECT_EQ(SerialOpen(L"GPS1:", 4800), kInvalidPort);
+    EXPECT_TRUE(m_log.HasPaneLine(platform::Widen(m_folder.Path() + "/gps1: busy, another program holds it")));
+    int exclusive = 0;
+    EXPECT_EQ(ioctl(port, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
     SerialClose(port);
     EXPECT_EQ(port, kInvalidPort);
     SerialClose(port);   // already closed: nothing happens
@@ -157,23 +168,17 @@ TEST(LineErrors, ReportedInFixedOrder)
     EXPECT_TRUE(log.StatusLines().empty());
 }
 
-TEST(LineErrors, CountersBecomeFlags)
+TEST(OpenFailures, SayWhatToDo)
 {
-    const platform::LineCounters base {5, 6, 7, 8, 9};
-    struct Case {
-        platform::LineCounters after;
-        uint32_t flags;
-    } cases[] = {
-        {{5, 6, 7, 8, 9}, 0},
-        {{6, 6, 7, 8, 9}, platform::CE_FRAME},
-        {{5, 7, 7, 8, 9}, platform::CE_OVERRUN},
-        {{5, 6, 8, 8, 9}, platform::CE_RXPARITY},
-        {{5, 6, 7, 9, 9}, platform::CE_BREAK},
-        {{5, 6, 7, 8, 10}, platform::CE_RXOVER},
-        {{6, 6, 7, 10, 9}, platform::CE_FRAME | platform::CE_BREAK},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(platform::LineErrorFlags(base, c.after), c.flags);
+    test::DeviceFolder folder;
+    const std::string device = folder.Path() + "/gps1";
+    std::fclose(std::fopen(device.c_str(), "w"));
+    struct stat info {};
+    ASSERT_EQ(stat(device.c_str(), &info), 0);
+    const std::string group = getgrgid(info.st_gid)->gr_name;
+    EXPECT_EQ(platform::DescribeOpenFailure(EACCES, device),
+              device + ": permission denied (the device belongs to group '" + group + "'; add the user to it)");
+    EXPECT_EQ(platform::DescribeOpenFailure(EIO, device), device + ": Input/output error");
 }
 
 TEST(DeviceNames, MapIntoTheDeviceFolder)
