@@ -55,26 +55,22 @@ bool FailingStorage::Closed(StorageHandle handle, bool closed)
 
 StorageHandle FailingStorage::OpenStore(const std::wstring& storeName)
 {
-    const Rule* failure = Begin(Op::OpenStore);
-    return failure ? kInvalidStorageHandle : Opened(m_real.OpenStore(storeName));
+    return Begin(Op::OpenStore) ? kInvalidStorageHandle : Opened(m_real.OpenStore(storeName));
 }
 
 StorageHandle FailingStorage::FindFirstPartition(StorageHandle store, platform::PartInfo& info)
 {
-    const Rule* failure = Begin(Op::FindFirstPartition);
-    return failure ? kInvalidStorageHandle : Opened(m_real.FindFirstPartition(store, info));
+    return Begin(Op::FindFirstPartition) ? kInvalidStorageHandle : Opened(m_real.FindFirstPartition(store, info));
 }
 
 bool FailingStorage::FindClosePartition(StorageHandle search)
 {
-    const Rule* failure = Begin(Op::FindClosePartition);
-    return Closed(search, Flag(failure, [&] { return m_real.FindClosePartition(search); }));
+    return Closed(search, Flag(Begin(Op::FindClosePartition), [&] { return m_real.FindClosePartition(search); }));
 }
 
 StorageHandle FailingStorage::OpenPartition(StorageHandle store, const std::u16string& name)
 {
-    const Rule* failure = Begin(Op::OpenPartition, name);
-    return failure ? kInvalidStorageHandle : Opened(m_real.OpenPartition(store, name));
+    return Begin(Op::OpenPartition, name) ? kInvalidStorageHandle : Opened(m_real.OpenPartition(store, name));
 }
 
 bool FailingStorage::GetPartitionInfo(StorageHandle partition, platform::PartInfo& info)
@@ -88,26 +84,23 @@ bool FailingStorage::GetPartitionInfo(StorageHandle partition, platform::PartInf
 
 bool FailingStorage::GetStoreInfo(StorageHandle store, platform::StoreInfo& info)
 {
-    const Rule* failure = Begin(Op::GetStoreInfo);
-    return Flag(failure, [&] { return m_real.GetStoreInfo(store, info); });
+    return Flag(Begin(Op::GetStoreInfo), [&] { return m_real.GetStoreInfo(store, info); });
 }
 
 bool FailingStorage::DismountStore(StorageHandle store)
 {
-    const Rule* failure = Begin(Op::DismountStore);
-    return Flag(failure, [&] { return m_real.DismountStore(store); });
+    return Flag(Begin(Op::DismountStore), [&] { return m_real.DismountStore(store); });
 }
 
 bool FailingStorage::FormatStore(StorageHandle store)
 {
-    const Rule* failure = Begin(Op::FormatStore);
-    return Flag(failure, [&] { return m_real.FormatStore(store); });
+    return Flag(Begin(Op::FormatStore), [&] { return m_real.FormatStore(store); });
 }
 
 bool FailingStorage::CreatePartition(StorageHandle store, const std::u16string& name, uint8_t type, uint64_t sectors)
 {
-    const Rule* failure = Begin(Op::CreatePartition, name, type, sectors);
-    return Flag(failure, [&] { return m_real.CreatePartition(store, name, type, sectors); });
+    return Flag(Begin(Op::CreatePartition, name, type, sectors),
+                [&] { return m_real.CreatePartition(store, name, type, sectors); });
 }
 
 bool FailingStorage::CloseHandle(StorageHandle handle)

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 namespace platform {
 namespace {
@@ -183,11 +184,12 @@ TEST(MountsOnStore, FollowEachDeviceDownToTheStore)
             "8:1 / /m/disk rw - vfat /dev/sda1 rw",
             "253:1 /sub /m/disk-mapped rw - ext4 /dev/mapper/y rw",
         });
+    using Mount = std::tuple<std::string, uint64_t, uint64_t>;   // mount point, bytes of the store
     const uint64_t mib = 1048576;
     const struct {
         const char* legend;
         StoreIdentity store;
-        std::vector<StoreMount> mounts;
+        std::vector<Mount> mounts;
     } rows[] = {
         {"image", {"", image},
          {{"/m/offset", mib, kStoreEnd}, {"/m/part", mib, 3 * mib}, {"/m/mapped store", 4096, 12288}}},
@@ -196,13 +198,10 @@ TEST(MountsOnStore, FollowEachDeviceDownToTheStore)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
-        const auto mounts = MountsOnStore(row.store, kernel.Sources());
-        ASSERT_EQ(mounts.size(), row.mounts.size());
-        for (size_t i = 0; i < mounts.size(); ++i) {
-            EXPECT_EQ(mounts[i].mountPoint, row.mounts[i].mountPoint);
-            EXPECT_EQ(mounts[i].begin, row.mounts[i].begin);
-            EXPECT_EQ(mounts[i].end, row.mounts[i].end);
-        }
+        std::vector<Mount> mounts;
+        for (const StoreMount& mount : MountsOnStore(row.store, kernel.Sources()))
+            mounts.emplace_back(mount.mountPoint, mount.begin, mount.end);
+        EXPECT_EQ(mounts, row.mounts);
     }
 }
 
@@ -216,15 +215,6 @@ TEST(PartitionNames, RoundTrip)
         EXPECT_EQ(PartitionIndex(bad), -1);
 }
 
-int Lines(const std::string& path)
-{
-    std::ifstream in(path);
-    int lines = 0;
-    for (std::string line; std::getline(in, line);)
-        ++lines;
-    return lines;
-}
-
 // A stand-in `systemctl` first on PATH notices if the real command would have run.
 TEST(Reboot, NeverRestartsTheMachineUnderTests)
 {
@@ -235,12 +225,11 @@ TEST(Reboot, NeverRestartsTheMachineUnderTests)
     setenv("PATH", (bin.Path() + ":" + path).c_str(), 1);
     const int before = velmor::test::RecordedReboots();
     {
-        velmor::test::DeviceFolder outer;
-        { velmor::test::DeviceFolder inner; }
-        EXPECT_EQ(DeviceDirectory(), outer.Path());   // the nested fixture gave the folder back
+        const StoreImage outer;
+        { const velmor::test::DeviceFolder inner; }
         SystemStorage().KernelIoControl(0x12345678);   // not the reboot code
         SystemStorage().KernelIoControl(kRebootRequest);
-        EXPECT_EQ(Lines(outer.File("reboot-requests")), 1);
+        EXPECT_EQ(outer.RebootRequests(), 1);   // the nested fixture gave the outer folder back
         EXPECT_EQ(velmor::test::RecordedReboots(), before);
 
         setenv(kDeviceDirVariable, "/dev", 1);
