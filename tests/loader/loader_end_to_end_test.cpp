@@ -27,12 +27,8 @@ namespace {
 using namespace std::chrono_literals;
 using platform::test::WaitUntil;
 using test::PaneHas;
+using test::Pane;
 using test::RunDialog;
-
-std::vector<std::wstring> Pane(LoaderDialog& dialog)
-{
-    return test::PaneLines(dialog);
-}
 
 class EndToEnd : public ::testing::Test {
 protected:

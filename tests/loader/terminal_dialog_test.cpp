@@ -27,13 +27,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using platform::test::WaitUntil;
-using test::PaneHas;
+using test::Pane;
 using test::RunDialog;
-
-std::vector<std::wstring> Pane(LoaderDialog& dialog)
-{
-    return test::PaneLines(dialog);
-}
 
 std::string Received(receiver::SimulatedBoard& board)
 {
@@ -196,12 +191,6 @@ TEST_F(TerminalDialog, ControlBytesAndLongLines)
         dialog.SendCommand(kIdModeButton);
     });
 }
-
-} // namespace
-} // namespace velmor
-
-namespace velmor {
-namespace {
 
 // Closing while a worker logs line after line: the dialog goes, the worker ends,
 // and nothing waits on the other for ever.

@@ -1,6 +1,7 @@
 // The list box, combo, check box and static operations a dialog program uses,
 // and which changes tell the program: the user's, not the program's own.
 #include "platform/dialog/dialog.h"
+#include "tests/platform/gui_wait.h"
 #include "tests/platform/loader_template.h"
 
 #include <QComboBox>
@@ -16,15 +17,9 @@
 namespace platform {
 namespace {
 
-using namespace test;   // control ids
+using namespace test;   // control ids, Shown
 
 constexpr int kNearLeftEdge = 4;   // px: a check box's centre can lie past its text
-
-bool Shown(Dialog& dialog)
-{
-    dialog.Widget()->show();
-    return QTest::qWaitForWindowExposed(dialog.Widget());
-}
 
 std::vector<std::wstring> ComboEntries(const Dialog& dialog, int id)
 {

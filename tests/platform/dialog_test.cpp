@@ -22,13 +22,7 @@
 namespace platform {
 namespace {
 
-using namespace test;   // control ids, RunModal
-
-bool Shown(Dialog& dialog)
-{
-    dialog.Widget()->show();
-    return QTest::qWaitForWindowExposed(dialog.Widget());
-}
+using namespace test;   // control ids, RunModal, Shown
 
 QAbstractButton* CaptionOk(Dialog& dialog)
 {

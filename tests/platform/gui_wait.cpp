@@ -39,18 +39,26 @@ QWidget* WaitForModal(const char* className)
     return found;
 }
 
-int RunModal(Dialog& dialog, const std::function<void()>& steps)
+int RunModal(Dialog& dialog, const std::function<void()>& steps, std::chrono::milliseconds limit)
 {
     QDialog* window = dialog.Widget();
     QTimer guard;
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, window, [&dialog] { dialog.EndDialog(kTimedOut); });
     QTimer::singleShot(0, window, [&] {
-        guard.start(kGuiDeadline);
+        guard.start(limit);
         if (QTest::qWaitForWindowExposed(window))
             steps();
+        if (window->isVisible())
+            dialog.EndDialog(0);
     });
     return dialog.DoModal();
+}
+
+bool Shown(Dialog& dialog)
+{
+    dialog.Widget()->show();
+    return QTest::qWaitForWindowExposed(dialog.Widget());
 }
 
 } // namespace platform::test

@@ -23,7 +23,11 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 QWidget* WaitForModal(const char* className);
 
 // Runs `steps` once the dialog is on screen inside DoModal, and returns
-// DoModal's result; a dialog still open at the deadline is ended with kTimedOut.
-int RunModal(Dialog& dialog, const std::function<void()>& steps);
+// DoModal's result. A dialog the steps leave open is ended with 0; one still
+// open at the deadline with kTimedOut.
+int RunModal(Dialog& dialog, const std::function<void()>& steps, std::chrono::milliseconds limit = kGuiDeadline);
+
+// Shows a dialog without its modal loop; true once it is on screen.
+bool Shown(Dialog& dialog);
 
 } // namespace platform::test

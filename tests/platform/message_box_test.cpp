@@ -1,5 +1,5 @@
 // Real message boxes, from the GUI thread and from a worker through the
-// engine's seam, and the save chooser with and without its seam.
+// engine's seam, and the real save chooser.
 #include "platform/dialog/dialog.h"
 #include "platform/dialog/gui_caller.h"
 #include "platform/dialog/message_boxes.h"
@@ -132,24 +132,6 @@ TEST(SaveFileChooserTest, FiltersInTheWindowsFormBecomeQtFilters)
     };
     for (const auto& row : rows)
         EXPECT_EQ(QtNameFilters(row.windows), row.qt);
-}
-
-TEST(SaveFileChooserTest, TheSeamAnswersInsteadOfTheChooser)
-{
-    Dialog owner(test::AboutTemplate());
-    SaveFileRequest seen;
-    Dialog* seenOwner = nullptr;
-    const SaveFileHandler previous = SetSaveFileHandler([&](const SaveFileRequest& request, Dialog* requestOwner) {
-        seen = request;
-        seenOwner = requestOwner;
-        return std::optional<std::wstring>(L"/tmp/saved.bin");
-    });
-    const SaveFileRequest request {L"Save firmware", L"Image - FILES(*.bin)|*.bin||", L"fw.bin"};
-    EXPECT_EQ(ChooseSaveFile(&owner, request), L"/tmp/saved.bin");
-    EXPECT_EQ(seen.title, L"Save firmware");
-    EXPECT_EQ(seen.initialName, L"fw.bin");
-    EXPECT_EQ(seenOwner, &owner);
-    SetSaveFileHandler(previous);
 }
 
 TEST(SaveFileChooserTest, TheRealChooserReturnsTheFullPathOrNothing)
