@@ -160,13 +160,12 @@ std::vector<StoreMount> MountsOnStore(const StoreIdentity& store, const MountSou
     // "36 35 98:0 /root /mount/point options [tags] - type source super-options"
     for (std::string line; std::getline(info, line);) {
         std::istringstream fields(line);
-        std::string id, parent, device, root, point, word;
+        std::string id, parent, device, root, point, word, type, source;
         if (!(fields >> id >> parent >> device >> root >> point))
             continue;
-        std::string source;
-        while (fields >> word && word != "-") {
-        }
-        fields >> word >> source;
+        while (fields >> word && word != "-")
+            continue;   // options and optional tags
+        fields >> type >> source;
         // Filesystems such as btrfs show an anonymous device number: their source names the real one.
         struct stat st {};
         if (device.rfind("0:", 0) == 0 && !source.empty() && source[0] == '/' && stat(source.c_str(), &st) == 0
