@@ -186,11 +186,12 @@ int TerminalLoop(PortHandle port, TerminalSession& session)
             return 0;
         }
         if (command == CmdSend) {
+            // Taken first: a command posted while this one runs must stay.
+            session.Consume(command);
             SendBuffer(port);
-            session.Consume(command);
         } else if (const uint32_t baud = BaudOf(command)) {
-            SerialSetBaud(port, baud);
             session.Consume(command);
+            SerialSetBaud(port, baud);
         } else if (command == CmdReopen) {
             session.Consume(command);
             SerialClose(port);
