@@ -197,27 +197,6 @@ protected:
     std::unique_ptr<BoardClient> m_client;
 };
 
-TEST_F(Loaders, BootRequestStartsThePfldWhichAnswersThePolls)
-{
-    auto& client = Start(Options(BoardMode::Command), 4800);
-    client.Send(std::string(std::begin(BOOT_REQUEST), std::end(BOOT_REQUEST)));
-    ASSERT_TRUE(m_board->Transcript().WaitForModes(2, kArrival));
-    EXPECT_EQ(m_board->Mode(), BoardMode::Pfl);
-    EXPECT_EQ(m_board->CurrentRate(), 19200u);
-
-    client.SetBaud(19200);
-    client.Send(kSync);
-    client.ReadUntil([](const std::string& s) { return s.find('\n') != s.npos; }, kArrival);
-    EXPECT_EQ(client.Take(), "$VER,PFLD v4.21\r\n");
-    EXPECT_EQ(Ask(Code(PFLD_VERSION_POLL), 1), Code(PFLD_VERSION_POLL));
-    EXPECT_EQ(Ask(Code(PFLD_ASK_POLL), 1), kRecWait);
-    // Now waiting for the SFLD, SYNC_CODE is a record's attention, not a poll.
-    EXPECT_EQ(Ask(kSync, 1), kRecWait);
-    ASSERT_TRUE(m_board->Transcript().WaitForCodes(4, kArrival));
-    EXPECT_EQ(m_board->Transcript().CodesIn(BoardMode::Pfl),
-              Bytes({SYNC_CODE, PFLD_VERSION_POLL, PFLD_ASK_POLL, SYNC_CODE}));
-}
-
 TEST_F(Loaders, PflModeKeepsItsSentencesApartFromPolls)
 {
     auto& client = Start(Options());

@@ -1,5 +1,5 @@
-// The two programs as a user runs them: velmor-mkimage writes what the library
-// makes; velmor-board publishes its device, answers, and cleans up on SIGTERM.
+// The board program as a user runs it: velmor-board publishes its device,
+// answers, and cleans up on SIGTERM.
 #include "receiver/sample_image.h"
 #include "tests/receiver/board_client.h"
 #include "tests/support/image_files.h"
@@ -19,44 +19,6 @@ namespace receiver {
 namespace {
 
 using namespace std::chrono_literals;
-
-void RunTool(const std::string& command)
-{
-    ASSERT_EQ(std::system((command + " 2>&1").c_str()), 0) << command;
-}
-
-TEST(BoardPrograms, MkimageWritesWhatTheLibraryMakes)
-{
-    velmor::test::TempDir dir;
-    const std::string sfld = dir.File("sfld.hex");
-    RunTool(std::string(VELMOR_MKIMAGE_PROGRAM) + " --write-sfld " + sfld + " -o " + dir.File("a.bin")
-        + " --pfld-version 2.03 --fw-version Z1 --pfld-size 0x1000 --fw-size 4096 --seed 9 --sfld " + sfld
-        + " --bad-checksum fw");
-    RunTool(std::string(VELMOR_MKIMAGE_PROGRAM) + " --srec -o " + dir.File("a.s19"));
-
-    SampleImageOptions options;
-    options.pfldVersion = "2.03";
-    options.fwVersion = "Z1";
-    options.pfldSize = 0x1000;
-    options.fwSize = 4096;
-    options.seed = 9;
-    options.sfldPath = sfld;
-    options.badChecksum = ChecksumFault::Fw;
-    EXPECT_EQ(velmor::test::ReadFile(dir.File("a.bin")), MakeSampleImage(options));
-    const std::string srec = MakeSampleSRecords({});
-    EXPECT_EQ(velmor::test::ReadFile(dir.File("a.s19")), std::vector<uint8_t>(srec.begin(), srec.end()));
-    EXPECT_NE(std::system((std::string(VELMOR_MKIMAGE_PROGRAM) + " --fw-size 3 -o x 2>/dev/null").c_str()), 0);
-
-    // A version text goes into the written SFLD and, without --sfld, into the image's.
-    RunTool(std::string(VELMOR_MKIMAGE_PROGRAM) + " --seed 4 --sfld-version V-9 --write-sfld " + dir.File("v.hex")
-            + " -o " + dir.File("v.bin"));
-    const std::string sfldV = MakeSampleSfld(4, "V-9");
-    EXPECT_EQ(velmor::test::ReadFile(dir.File("v.hex")), std::vector<uint8_t>(sfldV.begin(), sfldV.end()));
-    SampleImageOptions embedded;
-    embedded.seed = 4;
-    embedded.sfldVersion = "V-9";
-    EXPECT_EQ(velmor::test::ReadFile(dir.File("v.bin")), MakeSampleImage(embedded));
-}
 
 TEST(BoardPrograms, BoardTakesOnlyCommandRates)
 {

@@ -220,41 +220,5 @@ TEST_F(SampleImage, RefusesOptionsOutOfRange)
     EXPECT_NO_THROW(MakeSampleImage(limits));
 }
 
-TEST_F(SampleImage, SRecordsCarryTheBinaryImage)
-{
-    SampleImageOptions options;
-    options.fwSize = 0x1010;   // a short last line
-    const Bytes binary = MakeSampleImage(options);
-    std::istringstream text(MakeSampleSRecords(options));
-
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(text, line);)
-        lines.push_back(line);
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines.front().substr(0, 2), "S0");
-    EXPECT_EQ(lines.back(), "S70510000000EA");
-
-    Bytes data;
-    for (const auto& line : lines) {
-        SCOPED_TRACE(line);
-        ASSERT_LE(line.size(), 78u);
-        const unsigned count = std::stoul(line.substr(2, 2), nullptr, 16);
-        ASSERT_EQ(line.size(), 4 + 2 * count);
-        unsigned sum = 0;
-        for (unsigned i = 0; i <= count; ++i)
-            sum += std::stoul(line.substr(2 + 2 * i, 2), nullptr, 16);
-        ASSERT_EQ(sum & 0xFF, 0xFFu) << "checksum";
-        if (line[1] != '3')
-            continue;
-        ASSERT_EQ(std::stoul(line.substr(4, 8), nullptr, 16), 0x10000000 + data.size());
-        for (unsigned i = 0; i < count - 5; ++i)
-            data.push_back(uint8_t(std::stoul(line.substr(12 + 2 * i, 2), nullptr, 16)));
-    }
-    EXPECT_EQ(data, binary);
-
-    options.sfldPath = "anything";
-    EXPECT_THROW(MakeSampleSRecords(options), std::invalid_argument);
-}
-
 } // namespace
 } // namespace receiver

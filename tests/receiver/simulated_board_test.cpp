@@ -161,30 +161,6 @@ TEST_F(Board, SentenceFormsAcceptedAndIgnored)
 }
 
 
-TEST_F(Board, TranscriptHoldsTheWireBytes)
-{
-    auto& board = Start(Options(4800));
-    BoardClient client(board.DevicePath(), 9600);
-    client.Send("$X\r\n");
-    ASSERT_TRUE(board.Transcript().WaitForBytes(4, kArrival));
-    client.SetBaud(4800);
-    const std::string reply = client.Ask("$PKVRQ,RDM,10000020\r\n", "$PKVRR");
-    // The reply can reach the client before the board has written up its step.
-    ASSERT_TRUE(board.Transcript().WaitForExchanges(1, kArrival));
-
-    const auto runs = board.Transcript().Received();
-    ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(std::string(runs[0].bytes.begin(), runs[0].bytes.end()), "$X\r\n");
-    EXPECT_EQ(runs[0].baud, 9600u);
-    EXPECT_FALSE(runs[0].understood);
-    EXPECT_EQ(std::string(runs[1].bytes.begin(), runs[1].bytes.end()), "$PKVRQ,RDM,10000020\r\n");
-    EXPECT_TRUE(runs[1].understood);
-    const auto exchanges = board.Transcript().Exchanges();
-    ASSERT_EQ(exchanges.size(), 1u);
-    EXPECT_EQ(exchanges[0].sentence, "$PKVRQ,RDM,10000020");
-    EXPECT_EQ(exchanges[0].reply, reply);
-}
-
 TEST_F(Board, StreamLinesAreValidAndNeverSplitAReply)
 {
     auto options = Options(115200);
