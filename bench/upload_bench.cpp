@@ -3,7 +3,6 @@
 // protocol's own waits imply, and the CPU the loader used meanwhile.
 #include "bench/thread_cpu.h"
 #include "loader/log/log.h"
-#include "loader/log/log_view.h"
 #include "loader/operation.h"
 #include "loader/serial/receiver_query.h"
 #include "platform/paths.h"
@@ -19,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -28,12 +28,10 @@ constexpr uint32_t kImageSize = 256 * 1024;   // FW end - flash base
 constexpr double kBaud = 115200;
 constexpr double kBitsPerByte = 10;
 constexpr double kRecordBytes = 2048;
-// The record exchange's own waits, and the read loop's poll period: a read
-// attempt of about 2 ms, then a 100 ms pause when nothing came.
+// The record exchange's own waits: the settle time after a purge and the pause
+// before the erase command. Reads wait on the line and end when a byte comes.
 constexpr double kPurgeWait = 0.020;
 constexpr double kEraseCommandWait = 0.010;
-constexpr double kReadAttempt = 0.002;
-constexpr double kPollPeriod = 0.100 + kReadAttempt;
 constexpr double kSectorSize = 0x4000;
 
 double WireSeconds(double bytes)
@@ -41,12 +39,10 @@ double WireSeconds(double bytes)
     return bytes * kBitsPerByte / kBaud;
 }
 
-// When a byte that arrives `arrival` seconds after a read loop starts is read.
+// When a byte that arrives `arrival` seconds after a read starts is read.
 double ReadAt(double arrival)
 {
-    if (arrival <= kReadAttempt)
-        return arrival;
-    return std::ceil((arrival - kReadAttempt) / kPollPeriod) * kPollPeriod;
+    return arrival;
 }
 
 // One record exchange of `dataBytes`: purge wait, SYNC and REC_WAIT, the frame
@@ -59,16 +55,29 @@ double RecordSeconds(double dataBytes)
     return kPurgeWait + handshake + ReadAt(frame + WireSeconds(1));
 }
 
-class StampingView : public velmor::LogView {
+class StampingView : public velmor::Reporter {
 public:
-    void AddLogLine(const std::wstring&) override {}
-    void SetStatusLine(const std::wstring& text) override
+    void LogLine(const std::wstring& text) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_lines.push_back(text);
+    }
+    // The log, for a run that failed.
+    void PrintLog()
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& line : m_lines)
+            std::fprintf(stderr, "  %ls\n", line.c_str());
+    }
+    void StatusLine(const std::wstring& text) override
     {
         std::lock_guard lock(m_mutex);
         m_first.emplace(text, Clock::now());
     }
-    void ClearLogPane() override {}
+    void ClearPane() override {}
+    platform::MessageAnswer Ask(const platform::Message&) override { return platform::MessageAnswer::No; }
     void SetInputControlsEnabled(bool) override {}
+    void SetUploadInProgress(bool) override {}
     Clock::time_point At(const std::wstring& text)
     {
         std::lock_guard lock(m_mutex);
@@ -78,6 +87,7 @@ public:
 private:
     std::mutex m_mutex;
     std::map<std::wstring, Clock::time_point> m_first;
+    std::vector<std::wstring> m_lines;
 };
 
 } // namespace
@@ -107,23 +117,23 @@ int main()
     board.Start();
 
     StampingView view;
-    velmor::SetLogView(&view);
-    if (!velmor::ConnectGps(L"GPS1:")) {
+    velmor::UploadJob job;
+    if (!velmor::ConnectGps(L"GPS1:", view, job.receiver)) {
         std::fprintf(stderr, "no board found\n");
         return 1;
     }
     const auto start = Clock::now();
     const double cpuStart = ThreadCpuSeconds();
-    const int result = velmor::RunOperation(L"GPS1:", std::wstring(imagePath.begin(), imagePath.end()), false);
+    const int result = velmor::RunUpload(L"GPS1:", std::wstring(imagePath.begin(), imagePath.end()), job, view);
     const double cpu = ThreadCpuSeconds() - cpuStart;
     const double total = std::chrono::duration<double>(Clock::now() - start).count();
     if (result != 0) {
-        std::fprintf(stderr, "upload failed (%d)\n", result);
+        std::fprintf(stderr, "upload failed (%d):\n", result);
+        view.PrintLog();
         return 1;
     }
     const double flashPhase =
         std::chrono::duration<double>(view.At(L"FLASH Programing Complete.") - view.At(L"FLASHProgram Begin")).count();
-    velmor::SetLogView(nullptr);
 
     // The flash phase as its waits imply it: erase request, range record, erase
     // (sector codes read at poll instants), data records, end record.
@@ -140,6 +150,13 @@ int main()
                 flashPhase / wire);
     std::printf("  (c) implied by the protocol's waits and the wire           %8.2f s   a/c = %.3f\n", implied,
                 flashPhase / implied);
+    const double settles = (records + 2) * kPurgeWait;
+    std::printf("      of which purge settle times, %3.0f records x %2.0f ms        %8.2f s\n", records + 2,
+                kPurgeWait * 1e3, settles);
+    std::printf("      of which the board's erase, %2.0f sectors                  %8.2f s\n", kImageSize / kSectorSize,
+                eraseTime);
+    std::printf("      a without both, over b                                           a'/b = %.3f\n",
+                (flashPhase - settles - eraseTime) / wire);
     std::printf("  loader CPU over the whole upload                           %8.2f s   (%.2f%% of wall)\n", cpu,
                 100 * cpu / total);
     board.Stop();

@@ -6,7 +6,7 @@
 #include "loader/log/log.h"
 #include "loader/serial/receiver_query.h"
 #include "loader/terminal/terminal.h"
-#include "loader/upload/image_preparation.h"
+#include "platform/paths.h"
 #include "platform/dialog/data_exchange.h"
 #include "platform/dialog/gui_caller.h"
 #include "platform/dialog/message_boxes.h"
@@ -33,9 +33,7 @@ std::wstring Cut(const std::wstring& text, size_t max)
 
 LoaderDialog::LoaderDialog(platform::GuiCaller& gui) : platform::Dialog(MainDialogTemplate()), m_gui(gui)
 {
-    SetLogFile(&m_logFile);
-    SetStopRequested(false);
-    m_logFile.Open(GetProgramDirectory() + kLogFileName,
+    m_logFile.Open(platform::ProgramDirectory() + kLogFileName,
                    LoadLoaderString(kStrWindowTitle) + L" " + LoadLoaderString(kStrVersion));
 
     BindClicked(kIdLoad, [this] { OnLoad(); });
@@ -52,37 +50,34 @@ LoaderDialog::LoaderDialog(platform::GuiCaller& gui) : platform::Dialog(MainDial
 
 LoaderDialog::~LoaderDialog()
 {
-    ShutDownWorkers();
-}
-
-void LoaderDialog::ShutDownWorkers()
-{
-    if (m_shutDown)
-        return;
-    m_shutDown = true;
-    // Order matters: shut the gate and let the calls already queued for the GUI
-    // thread run out (they no longer touch the controls), so no worker is left
-    // waiting on this thread; then unbind, which waits for calls still inside us.
-    SetStopRequested(true);
-    PostCommand(CmdStop);
-    m_gui.Shut();
-    m_gui.WaitIdle(std::chrono::milliseconds(kWorkerShutdownMs));
-    SetLogView(nullptr);
-    SetLogFile(nullptr);
-    m_logFile.Close();
-    if (!WaitForWorkers(std::chrono::milliseconds(kWorkerShutdownMs))) {
+    if (!ShutDownWorkers()) {
         // A worker stuck in a driver call: end here rather than let it run into
         // the program's teardown.
         _exit(0);
     }
 }
 
+bool LoaderDialog::ShutDownWorkers()
+{
+    if (m_shutDown)
+        return m_workers.Running() == 0;
+    m_shutDown = true;
+    // Order matters: shut the gate and let the calls already queued for the GUI
+    // thread run out (they no longer touch the controls), so no worker is left
+    // waiting on this thread; then unbind, which waits for calls still inside us.
+    m_workers.RequestStop();
+    PostCommand(CmdStop);
+    m_gui.Shut();
+    m_gui.WaitIdle(std::chrono::milliseconds(kWorkerShutdownMs));
+    m_logFile.Close();
+    return m_workers.WaitAll(std::chrono::milliseconds(kWorkerShutdownMs));
+}
+
 void LoaderDialog::OnInitDialog()
 {
-    m_imagePath = platform::Widen(GetProgramDirectory() + kDefaultImageName);
+    m_imagePath = platform::Widen(platform::ProgramDirectory() + kDefaultImageName);
     platform::Dialog::OnInitDialog();
     ListReset(kIdLogPane);
-    SetLogView(this);
     SetIcon(LoaderIcon());
     SetItemBitmap(kIdLogo, LoaderLogo());
     CenterOnScreen();
@@ -96,7 +91,7 @@ void LoaderDialog::OnInitDialog()
     for (const wchar_t* entry : kPortEntries)
         ComboAddString(kIdPortCombo, entry);
     ComboSetCurSel(kIdPortCombo, 0);
-    SetPortName(kPortEntries[0]);
+    m_portName = kPortEntries[0];
 }
 
 void LoaderDialog::DoDataExchange(platform::DataExchange& exchange)
@@ -137,7 +132,7 @@ void LoaderDialog::ApplyMode()
             ComboAddString(kIdImageCombo, *entry);
 }
 
-void LoaderDialog::AddLogLine(const std::wstring& text)
+void LoaderDialog::LogLine(const std::wstring& text)
 {
     m_gui.Call([this, &text] {
         ListAddString(kIdLogPane, text);
@@ -148,17 +143,24 @@ void LoaderDialog::AddLogLine(const std::wstring& text)
             ListDeleteString(kIdLogPane, 0);
         RepaintItem(kIdLogPane);
     });
+    m_logFile.Write(text);
 }
 
-void LoaderDialog::SetStatusLine(const std::wstring& text)
+void LoaderDialog::StatusLine(const std::wstring& text)
 {
     m_gui.Call([this, &text] {
         SetItemText(kIdStatusLine, text);
         RepaintItem(kIdStatusLine);
     });
+    m_logFile.Write(text);
 }
 
-void LoaderDialog::ClearLogPane()
+platform::MessageAnswer LoaderDialog::Ask(const platform::Message& message)
+{
+    return platform::ShowMessage(message);
+}
+
+void LoaderDialog::ClearPane()
 {
     m_gui.Call([this] {
         ListReset(kIdLogPane);
@@ -178,7 +180,8 @@ void LoaderDialog::SetInputControlsEnabled(bool enable)
 void LoaderDialog::OnBrowseOrSend()
 {
     if (m_terminalMode) {
-        SetSendText(Cut(ItemText(kIdImageCombo), kImagePathMax));
+        if (m_terminal)
+            m_terminal->SetSendText(Cut(ItemText(kIdImageCombo), kImagePathMax));
         PostCommand(CmdSend);
         return;
     }
@@ -217,7 +220,9 @@ void LoaderDialog::OnCancel()
 
 void LoaderDialog::OnPortSelect()
 {
-    SetPortName(Cut(ItemText(kIdPortCombo), 59));
+    m_portName = Cut(ItemText(kIdPortCombo), 59);
+    if (m_terminal)
+        m_terminal->SetPortName(m_portName);
     if (m_terminalMode)
         PostCommand(CmdReopen);
 }
@@ -233,12 +238,26 @@ void LoaderDialog::OnModeButton()
     }
     ApplyMode();
     if (m_terminalMode) {
-        m_workerParams.terminal = 1;
-        m_workerParams.portName = PortName();
-        m_workerParams.session = BeginTerminalSession();
-        StartWorkerThread(&m_workerParams);
+        StartTerminal();
         OnBaudSelect();
     }
+}
+
+void LoaderDialog::StartTerminal()
+{
+    m_terminal = std::make_shared<TerminalSession>(m_terminal);
+    m_terminal->SetPortName(m_portName);
+    m_terminal->hex = m_hex;
+    m_terminal->pause = m_pause;
+    m_terminal->baud = m_terminalBaud;
+    m_workerParams = {m_portName, L"", 1, m_terminal, nullptr};
+    m_workers.Start([this, params = m_workerParams](std::stop_token stop) { RunOperation(params, *this, stop); });
+}
+
+void LoaderDialog::PostCommand(int command)
+{
+    if (m_terminal)
+        m_terminal->Post(command);
 }
 
 void LoaderDialog::OnBaudSelect()
@@ -247,17 +266,23 @@ void LoaderDialog::OnBaudSelect()
     if (index < 0 || index >= int(std::size(kBaudCommands)))
         return;
     PostCommand(kBaudCommands[index]);
-    SetTerminalBaud(kBaudRates[index]);
+    m_terminalBaud = kBaudRates[index];
+    if (m_terminal)
+        m_terminal->baud = m_terminalBaud;
 }
 
 void LoaderDialog::OnHexToggle()
 {
-    SetHexDisplay(!HexDisplay());
+    m_hex = !m_hex;
+    if (m_terminal)
+        m_terminal->hex = m_hex;
 }
 
 void LoaderDialog::OnPauseToggle()
 {
-    SetPauseDisplay(!PauseDisplay());
+    m_pause = !m_pause;
+    if (m_terminal)
+        m_terminal->pause = m_pause;
 }
 
 void LoaderDialog::OnLogoClick()
@@ -266,13 +291,13 @@ void LoaderDialog::OnLogoClick()
         return;
     AboutDialog about(this);
     about.m_title = AboutDialog::TitleText();
-    about.m_info = AboutDialog::InfoText(TheReceiverInfo());
+    about.m_info = AboutDialog::InfoText(m_receiver);
     about.DoModal();
 }
 
 void LoaderDialog::OnConnectGps()
 {
-    EnableItem(kIdLoad, ConnectGps(PortName()));
+    EnableItem(kIdLoad, ConnectGps(m_portName, *this, m_receiver));
 }
 
 void LoaderDialog::OnLoad()
@@ -280,12 +305,11 @@ void LoaderDialog::OnLoad()
     UpdateData(true);   // a typed path counts
     ListReset(kIdLogPane);
     Repaint();
-    m_workerParams.terminal = 0;
-    m_workerParams.imagePath = m_imagePath;
-    m_workerParams.portName = PortName();
-    m_workerParams.session.reset();
-    EnableControls(false, false);
-    StartWorkerThread(&m_workerParams);
+    auto job = std::make_shared<UploadJob>();
+    job->receiver = m_receiver;
+    m_workerParams = {m_portName, m_imagePath, 0, nullptr, job};
+    EnableControls(*this, false, false);
+    m_workers.Start([this, params = m_workerParams](std::stop_token stop) { RunOperation(params, *this, stop); });
 }
 
 bool LoaderDialog::OnCloseRequest()

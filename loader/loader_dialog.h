@@ -2,11 +2,15 @@
 // log pane and status line, the About box, and the terminal's controls.
 #pragma once
 
+#include "loader/log/log.h"
 #include "loader/log/log_file.h"
-#include "loader/log/log_view.h"
+#include "loader/operation.h"
+#include "loader/serial/receiver_info.h"
 #include "loader/worker.h"
 #include "platform/dialog/dialog.h"
 
+#include <atomic>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -20,7 +24,11 @@ inline constexpr int kLogPaneLines = 30;
 inline constexpr size_t kImagePathMax = 259;
 inline constexpr int kWorkerShutdownMs = 5000;
 
-class LoaderDialog : public platform::Dialog, public LogView {
+class TerminalSession;
+
+// The dialog is its operations' reporter: lines go to the pane or the status
+// line, through the GUI thread, and to Velmor.txt.
+class LoaderDialog : public platform::Dialog, public Reporter {
 public:
     // Opens and empties the log file beside the program. Worker updates reach
     // the controls through `gui`, which must outlive the dialog.
@@ -28,13 +36,21 @@ public:
     // Stops workers from touching the dialog and the log file, then lets them end.
     ~LoaderDialog() override;
 
-    // LogView, from any thread.
-    void AddLogLine(const std::wstring& text) override;
-    void SetStatusLine(const std::wstring& text) override;
-    void ClearLogPane() override;
+    // Reporter, from any thread.
+    void LogLine(const std::wstring& text) override;
+    void StatusLine(const std::wstring& text) override;
+    void ClearPane() override;
+    platform::MessageAnswer Ask(const platform::Message& message) override;
     void SetInputControlsEnabled(bool enable) override;
+    void SetUploadInProgress(bool on) override { m_uploadInProgress = on; }
+    bool UploadInProgress() const { return m_uploadInProgress; }
 
     bool TerminalMode() const { return m_terminalMode; }
+    bool HexDisplay() const { return m_hex; }
+    bool PauseDisplay() const { return m_pause; }
+    // Stops the workers from touching the dialog and the log file, then waits
+    // for them (bounded); false when one is still running.
+    bool ShutDownWorkers();
     const std::wstring& ImagePath() const { return m_imagePath; }
 
     // Handlers, as the controls route them.
@@ -57,12 +73,22 @@ protected:
 
 private:
     void ApplyMode();
-    void ShutDownWorkers();
+
+    void StartTerminal();
+    void PostCommand(int command);
 
     platform::GuiCaller& m_gui;
     std::wstring m_imagePath;
+    std::wstring m_portName = L"GPS1:";   // the port-name buffer
     WorkerParams m_workerParams;
     LogFile m_logFile;
+    Workers m_workers;
+    ReceiverInfo m_receiver;              // what the last "Connect GPS" found
+    std::shared_ptr<TerminalSession> m_terminal;
+    bool m_hex = false;
+    bool m_pause = false;
+    uint32_t m_terminalBaud = 4800;
+    std::atomic<bool> m_uploadInProgress {false};
     bool m_terminalMode = false;
     int m_defaultCommandId = 0;
     bool m_shutDown = false;

@@ -1,6 +1,5 @@
 #include "loader/operation.h"
 
-#include "loader/log/log.h"
 #include "loader/serial/serial_link.h"
 #include "loader/terminal/terminal.h"
 #include "loader/upload/handoff.h"
@@ -8,34 +7,48 @@
 
 namespace velmor {
 
-int RunOperation(const std::wstring& portName, const std::wstring& imagePath, bool terminal,
-                 const std::shared_ptr<TerminalSession>& session, const UploadLimits& limits)
+int RunUpload(const std::wstring& portName, const std::wstring& imagePath, UploadJob& job, Reporter& report,
+              std::stop_token stop)
 {
-    if (terminal && session)
-        session->WaitForPrevious(kTerminalHandOverMs);
-    PortHandle port = SerialOpen(portName, kWorkerOpenBaud);
-    if (port == kInvalidPort) {
-        if (terminal && session)
-            session->MarkEnded();
-        EnableControls(true, false);
+    auto port = SerialOpen(portName, kWorkerOpenBaud, report);
+    if (!port) {
+        EnableControls(report, true, false);
         return kExitPortFailed;
     }
-    if (terminal) {
-        if (session)
-            TerminalLoop(port, *session);
-        else
-            SerialClose(port);
-        return kExitOk;
-    }
-    if (!PrepareImage(imagePath)) {
-        SerialClose(port);
-        EnableControls(true, false);
+    if (!PrepareImage(imagePath, job, report)) {
+        port.reset();
+        EnableControls(report, true, false);
         return kExitPrepareFailed;
     }
-    const int result = RunHandoff(port, limits) ? kExitOk : kExitHandoffFailed;
-    SerialClose(port);
-    EnableControls(true, result == kExitOk);
+    const int result = RunHandoff(Link {*port, report, stop}, job) ? kExitOk : kExitHandoffFailed;
+    port.reset();
+    EnableControls(report, true, result == kExitOk);
     return result;
+}
+
+int RunTerminal(TerminalSession& session, Reporter& report, std::stop_token stop)
+{
+    session.WaitForPrevious(kTerminalHandOverMs);
+    auto port = SerialOpen(session.PortName(), kWorkerOpenBaud, report);
+    if (!port) {
+        session.MarkEnded();
+        EnableControls(report, true, false);
+        return kExitPortFailed;
+    }
+    TerminalLoop(std::move(port), session, report, stop);
+    return kExitOk;
+}
+
+int RunOperation(const WorkerParams& params, Reporter& report, std::stop_token stop)
+{
+    if (params.terminal) {
+        if (!params.session)
+            return kExitOk;
+        return RunTerminal(*params.session, report, stop);
+    }
+    if (!params.job)
+        return kExitPrepareFailed;
+    return RunUpload(params.portName, params.imagePath, *params.job, report, stop);
 }
 
 } // namespace velmor

@@ -1,56 +1,42 @@
 #include "loader/worker.h"
 
-#include "loader/operation.h"
-
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
 namespace velmor {
-namespace {
 
-std::mutex g_mutex;
-std::condition_variable g_done;
-int g_running = 0;
-
-} // namespace
-
-unsigned WorkerEntry(WorkerParams* params)
+Workers::~Workers()
 {
-    // Copies first: the dialog may rewrite the block once this operation runs.
-    const std::wstring port = params->portName;
-    const std::wstring image = params->imagePath;
-    const bool terminal = params->terminal != 0;
-    const std::shared_ptr<TerminalSession> session = params->session;
-    return unsigned(RunOperation(port, image, terminal, session));
+    RequestStop();
+    // Finished threads join at once; the owner has waited for the rest.
+    m_threads.clear();
 }
 
-void StartWorkerThread(WorkerParams* params)
+void Workers::Start(std::function<void(std::stop_token)> work)
 {
     {
-        std::lock_guard lock(g_mutex);
-        ++g_running;
+        std::lock_guard lock(m_mutex);
+        ++m_running;
     }
-    // The thread gets its own copy: it never reads the dialog's block after the
-    // dialog is gone.
-    std::thread([params = *params]() mutable {
-        WorkerEntry(&params);
-        std::lock_guard lock(g_mutex);
-        --g_running;
-        g_done.notify_all();
-    }).detach();
+    // Threads that have ended are joined here, so they do not pile up.
+    m_threads.remove_if([](const Thread& t) { return t.finished->load(); });
+    Thread& entry = m_threads.emplace_back();
+    entry.thread = std::jthread([this, work = std::move(work), stop = m_stop.get_token(), finished = entry.finished] {
+        work(stop);
+        std::lock_guard lock(m_mutex);
+        --m_running;
+        finished->store(true);
+        m_done.notify_all();
+    });
 }
 
-bool WaitForWorkers(std::chrono::milliseconds timeout)
+bool Workers::WaitAll(std::chrono::milliseconds timeout)
 {
-    std::unique_lock lock(g_mutex);
-    return g_done.wait_for(lock, timeout, [] { return g_running == 0; });
+    std::unique_lock lock(m_mutex);
+    return m_done.wait_for(lock, timeout, [this] { return m_running == 0; });
 }
 
-int RunningWorkers()
+int Workers::Running() const
 {
-    std::lock_guard lock(g_mutex);
-    return g_running;
+    std::lock_guard lock(m_mutex);
+    return m_running;
 }
 
 } // namespace velmor

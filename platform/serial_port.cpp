@@ -12,13 +12,12 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/serial.h>
-#include <map>
-#include <mutex>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace platform {
@@ -27,14 +26,6 @@ namespace {
 constexpr int kWriteWaitMs = 100;   // how long one write waits for the driver to take bytes
 constexpr int kInterByteMs = 1;     // a read ends once the line is quiet this long
 
-struct PortState {
-    termios original {};
-    bool haveOriginal = false;
-    LineCounters counters;
-};
-
-std::mutex g_portsMutex;
-std::map<PortHandle, PortState> g_ports;
 
 bool SpeedConstant(uint32_t baud, speed_t& speed)
 {
@@ -55,7 +46,7 @@ bool SpeedConstant(uint32_t baud, speed_t& speed)
     return false;
 }
 
-bool ReadCounters(PortHandle port, LineCounters& counters)
+bool ReadCounters(int port, LineCounters& counters)
 {
     serial_icounter_struct icount {};
     if (ioctl(port, TIOCGICOUNT, &icount) != 0)
@@ -68,7 +59,7 @@ bool ReadCounters(PortHandle port, LineCounters& counters)
     return true;
 }
 
-bool ApplySpeed(PortHandle port, termios& settings, uint32_t baud)
+bool ApplySpeed(int port, termios& settings, uint32_t baud)
 {
     speed_t speed;
     if (!SpeedConstant(baud, speed))
@@ -136,13 +127,13 @@ std::string DescribeOpenFailure(int error, const std::string& path)
     }
 }
 
-PortHandle OpenPort(const std::string& path, std::string* why)
+std::unique_ptr<SerialPort> SerialPort::Open(const std::string& path, std::string* why)
 {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (why)
             *why = DescribeOpenFailure(errno, path);
-        return kInvalidPort;
+        return nullptr;
     }
     // No sharing: a second opener, in this process or another, is refused. The
     // lock keeps out programs that honour it; exclusive mode keeps out the rest
@@ -151,28 +142,30 @@ PortHandle OpenPort(const std::string& path, std::string* why)
         if (why)
             *why = DescribeOpenFailure(EBUSY, path);
         close(fd);
-        return kInvalidPort;
+        return nullptr;
     }
     ioctl(fd, TIOCEXCL);   // a pseudo-terminal takes it too; failure only loses the guard
-    std::lock_guard lock(g_portsMutex);
-    g_ports[fd] = PortState {};
-    return fd;
+    return std::unique_ptr<SerialPort>(new SerialPort(fd));
 }
 
-bool ConfigurePort(PortHandle port, uint32_t baud)
+SerialPort::~SerialPort()
+{
+    if (m_haveOriginal)
+        tcsetattr(m_fd, TCSANOW, &m_original);
+    ioctl(m_fd, TIOCNXCL);
+    close(m_fd);
+}
+
+bool SerialPort::Configure(uint32_t baud)
 {
     termios settings {};
-    if (tcgetattr(port, &settings) != 0)
+    if (tcgetattr(m_fd, &settings) != 0)
         return false;
-    {
-        std::lock_guard lock(g_portsMutex);
-        PortState& state = g_ports[port];
-        if (!state.haveOriginal) {
-            state.original = settings;
-            state.haveOriginal = true;
-        }
-        ReadCounters(port, state.counters);
+    if (!m_haveOriginal) {
+        m_original = settings;
+        m_haveOriginal = true;
     }
+    ReadCounters(m_fd, m_counters);
 
     cfmakeraw(&settings);
     settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
@@ -180,51 +173,32 @@ bool ConfigurePort(PortHandle port, uint32_t baud)
     settings.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | ISTRIP | IGNBRK | BRKINT | PARMRK | IGNPAR);
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
-    if (!ApplySpeed(port, settings, baud))
+    if (!ApplySpeed(m_fd, settings, baud))
         return false;
 
     // DTR and RTS held inactive; a pseudo-terminal has no modem lines, which is fine.
     int lines = TIOCM_DTR | TIOCM_RTS;
-    ioctl(port, TIOCMBIC, &lines);
+    ioctl(m_fd, TIOCMBIC, &lines);
     return true;
 }
 
-bool SetPortSpeed(PortHandle port, uint32_t baud)
+bool SerialPort::SetSpeed(uint32_t baud)
 {
     termios settings {};
-    return tcgetattr(port, &settings) == 0 && ApplySpeed(port, settings, baud);
+    return tcgetattr(m_fd, &settings) == 0 && ApplySpeed(m_fd, settings, baud);
 }
 
-void ClosePort(PortHandle port)
+int SerialPort::Read(uint8_t* buffer, size_t max, std::chrono::milliseconds wait)
 {
-    if (port < 0)
-        return;
-    {
-        std::lock_guard lock(g_portsMutex);
-        auto it = g_ports.find(port);
-        if (it != g_ports.end()) {
-            if (it->second.haveOriginal)
-                tcsetattr(port, TCSANOW, &it->second.original);
-            g_ports.erase(it);
-        }
-    }
-    ioctl(port, TIOCNXCL);
-    close(port);
-}
-
-int ReadPort(PortHandle port, uint8_t* buffer, size_t max)
-{
-    if (port < 0)
-        return -1;
     if (max == 0)
         return 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(max + 1);
+    const auto deadline = Clock::now() + wait;
     size_t got = 0;
     for (;;) {
         const int remaining = RemainingMs(deadline);
-        const int wait = got > 0 ? std::min(remaining, kInterByteMs) : remaining;
-        pollfd p {port, POLLIN, 0};
-        const int r = poll(&p, 1, wait);
+        const int timeout = got > 0 ? kInterByteMs : remaining;
+        pollfd p {m_fd, POLLIN, 0};
+        const int r = poll(&p, 1, timeout);
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0)
@@ -233,7 +207,7 @@ int ReadPort(PortHandle port, uint8_t* buffer, size_t max)
             break;
         if (!(p.revents & POLLIN))
             return got > 0 ? int(got) : -1;   // hang-up or error: the port is gone
-        const ssize_t n = read(port, buffer + got, max - got);
+        const ssize_t n = read(m_fd, buffer + got, max - got);
         if (n > 0) {
             got += size_t(n);
             if (got == max)
@@ -245,13 +219,11 @@ int ReadPort(PortHandle port, uint8_t* buffer, size_t max)
     return int(got);
 }
 
-int WritePort(PortHandle port, const uint8_t* bytes, size_t length)
+int SerialPort::Write(const uint8_t* bytes, size_t length)
 {
-    if (port < 0)
-        return -1;
     if (length == 0)
         return 0;
-    pollfd p {port, POLLOUT, 0};
+    pollfd p {m_fd, POLLOUT, 0};
     const int r = poll(&p, 1, kWriteWaitMs);
     if (r < 0)
         return errno == EINTR ? 0 : -1;
@@ -259,33 +231,41 @@ int WritePort(PortHandle port, const uint8_t* bytes, size_t length)
         return 0;
     if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
         return -1;
-    const ssize_t n = write(port, bytes, length);
+    const ssize_t n = write(m_fd, bytes, length);
     if (n < 0)
         return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
     return int(n);
 }
 
-void PurgePort(PortHandle port)
+void SerialPort::Purge()
 {
-    tcflush(port, TCIOFLUSH);
+    tcflush(m_fd, TCIOFLUSH);
 }
 
-void DrainPort(PortHandle port)
+void SerialPort::Drain()
 {
-    tcdrain(port);
+    tcdrain(m_fd);
 }
 
-bool TakeLineErrors(PortHandle port, uint32_t& flags)
+bool SerialPort::TakeLineErrors(uint32_t& flags)
 {
     flags = 0;
     LineCounters now;
-    if (!ReadCounters(port, now))
+    if (!ReadCounters(m_fd, now))
         return false;
-    std::lock_guard lock(g_portsMutex);
-    LineCounters& last = g_ports[port].counters;
-    flags = LineErrorFlags(last, now);
-    last = now;
+    flags = LineErrorFlags(m_counters, now);
+    m_counters = now;
     return true;
+}
+
+void SerialPort::Pause(std::chrono::milliseconds duration)
+{
+    std::this_thread::sleep_for(duration);
+}
+
+SerialLine::Clock::time_point SerialPort::Now() const
+{
+    return Clock::now();
 }
 
 } // namespace platform

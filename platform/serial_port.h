@@ -1,15 +1,16 @@
 // Serial driver on POSIX termios: open by device name, raw 8N1 line settings,
-// short polled reads, writes, purge and drain, and line-error counters.
+// polled reads with a wait, writes, purge and drain, and line-error counters.
 #pragma once
+
+#include "platform/serial_line.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <termios.h>
 
 namespace platform {
-
-using PortHandle = int;
-inline constexpr PortHandle kInvalidPort = -1;
 
 // Line-error flags, in the values the loader reports.
 inline constexpr uint32_t CE_RXOVER = 0x001;
@@ -34,31 +35,42 @@ uint32_t LineErrorFlags(const LineCounters& before, const LineCounters& after);
 // "GPS1:" -> <device folder>/gps1: lower case, trailing colon dropped.
 std::string DevicePath(const std::string& deviceName);
 
-// Opens the device for exclusive use; kInvalidPort on failure, with the reason
-// in `why` when given.
-PortHandle OpenPort(const std::string& path, std::string* why = nullptr);
-// A line for the user on why `path` did not open: missing device, permission
-// (naming the device's group), busy.
+// A line-error description for the user on why `path` did not open: missing
+// device, permission (naming the device's group), busy.
 std::string DescribeOpenFailure(int error, const std::string& path);
-// Raw 8N1, no flow control, DTR and RTS inactive, at `baud`; read back to check.
-bool ConfigurePort(PortHandle port, uint32_t baud);
-// Changes only the speed; false when the driver refuses the rate.
-bool SetPortSpeed(PortHandle port, uint32_t baud);
-// Restores the settings found at open and closes.
-void ClosePort(PortHandle port);
 
-// Reads up to `max` bytes, returning within about max + 1 ms: the count, 0 when
-// nothing came, -1 when the port failed (for example it vanished).
-int ReadPort(PortHandle port, uint8_t* buffer, size_t max);
-// Writes what the driver takes now: the count, 0 when it took nothing within a
-// short wait, -1 on failure.
-int WritePort(PortHandle port, const uint8_t* bytes, size_t length);
+// The termios port: owns its descriptor, its lock and exclusive mode, the
+// settings found at open (restored on close) and the driver's error counters.
+class SerialPort : public SerialLine {
+public:
+    // Opens the device for exclusive use; nullptr on failure, with the reason
+    // in `why` when given.
+    static std::unique_ptr<SerialPort> Open(const std::string& path, std::string* why = nullptr);
+    ~SerialPort() override;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
 
-void PurgePort(PortHandle port);   // drop pending input and output
-void DrainPort(PortHandle port);   // wait until pending output has left
+    // Raw 8N1, no flow control, DTR and RTS inactive, at `baud`; read back to check.
+    bool Configure(uint32_t baud);
 
-// Line-error flags raised since the last call, cleared by reading. False when
-// the driver keeps no counters (a pseudo-terminal, a USB adapter without them).
-bool TakeLineErrors(PortHandle port, uint32_t& flags);
+    int Read(uint8_t* buffer, size_t max, std::chrono::milliseconds wait) override;
+    int Write(const uint8_t* bytes, size_t length) override;
+    bool SetSpeed(uint32_t baud) override;
+    void Purge() override;
+    void Drain() override;
+    bool TakeLineErrors(uint32_t& flags) override;
+    void Pause(std::chrono::milliseconds duration) override;
+    Clock::time_point Now() const override;
+
+    int Descriptor() const { return m_fd; }
+
+private:
+    explicit SerialPort(int fd) : m_fd(fd) {}
+
+    int m_fd;
+    termios m_original {};
+    bool m_haveOriginal = false;
+    LineCounters m_counters;
+};
 
 } // namespace platform

@@ -37,18 +37,18 @@ void BinaryImageReader::Close()
 
 bool BinaryImageReader::Analyse()
 {
-    m_startAddress = kImageBase;
-    m_entryPoint = kImageBase;
+    m_startAddress = kFlashBase;
+    m_entryPoint = kFlashBase;
     if (!m_file)
         return false;
 
     uint32_t fwStart = 0;
     uint32_t fwEnd = 0;
-    if (std::fseek(m_file, kFwHeaderOffset, SEEK_SET) != 0 || !ReadU32LittleEndian(m_file, fwStart)
+    if (std::fseek(m_file, long(kFwOffset + kHeaderOffset), SEEK_SET) != 0 || !ReadU32LittleEndian(m_file, fwStart)
         || fwStart != kFwStart || !ReadU32LittleEndian(m_file, fwEnd))
         return false;
     std::fseek(m_file, 0, SEEK_SET);
-    m_size = fwEnd - kImageBase;
+    m_size = fwEnd - kFlashBase;
     return true;
 }
 

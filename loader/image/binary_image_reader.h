@@ -2,6 +2,7 @@
 // upload records of 2048 bytes, never past the image's stated size.
 #pragma once
 
+#include "loader/image/flash_layout.h"
 #include "loader/image/read_result.h"
 #include "loader/image/upload_record.h"
 
@@ -12,9 +13,6 @@ namespace velmor {
 
 class BinaryImageReader {
 public:
-    static constexpr uint32_t kImageBase = 0x10000000;
-    static constexpr long kFwHeaderOffset = 0x4020;
-    static constexpr uint32_t kFwStart = 0x10004000;
     static constexpr uint16_t kBlockSize = 2048;
 
     BinaryImageReader() = default;
@@ -40,8 +38,8 @@ public:
 private:
     FILE* m_file = nullptr;
     uint32_t m_currentAddress = 0;
-    uint32_t m_startAddress = kImageBase;
-    uint32_t m_entryPoint = kImageBase;
+    uint32_t m_startAddress = kFlashBase;
+    uint32_t m_entryPoint = kFlashBase;
     uint32_t m_size = 0;
 };
 

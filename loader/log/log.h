@@ -1,33 +1,37 @@
-// The reporting operations every step of the loader uses: log lines (pane and
-// file), status lines (status line and file). Safe to call from any thread.
+// Where one operation's words go: the log pane and the status line of the
+// dialog, the log file, a command line's output, a test's recorder. Every
+// step of the engine is handed a Reporter; none is bound process-wide.
 #pragma once
+
+#include "platform/message_box.h"
 
 #include <string>
 
 namespace velmor {
 
-class LogFile;
-class LogView;
+class Reporter {
+public:
+    virtual ~Reporter() = default;
 
-// Bind or unbind (nullptr) where lines go. Returns the previous binding.
-LogView* SetLogView(LogView* view);
-LogFile* SetLogFile(LogFile* file);
+    // A line that stays in the log pane.
+    virtual void LogLine(const std::wstring& text) = 0;
+    // Replaces the status line: progress and per-record results.
+    virtual void StatusLine(const std::wstring& text) = 0;
+    virtual void ClearPane() = 0;
+    // A message box: blocks until answered; a question is Yes or No.
+    virtual platform::MessageAnswer Ask(const platform::Message& message) = 0;
+    // Disables "Load" and sets the other input controls of an operation.
+    virtual void SetInputControlsEnabled(bool enable) = 0;
+    // Set just before the receiver's flash is erased, cleared when the upload
+    // ends: closing the program meanwhile asks first.
+    virtual void SetUploadInProgress(bool on) = 0;
+};
 
-void LogLine(const std::wstring& text);
-void StatusLine(const std::wstring& text);
-void WriteLogFile(const std::wstring& text);
-void ClearLogPane();
+// Re-enables (or disables) the input controls around an operation; on
+// re-enabling, clears the upload-in-progress flag and logs the outcome.
+void EnableControls(Reporter& report, bool enable, bool success);
 
 // Widened printf-style text for the lines above; the format is 8-bit.
 std::wstring Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// Set just before the receiver's flash is erased, cleared when the upload ends:
-// closing the program meanwhile asks first.
-bool UploadInProgress();
-void SetUploadInProgress(bool on);
-
-// Re-enables (or disables) the dialog's input controls around an operation;
-// on re-enabling, clears the upload-in-progress flag and logs the outcome.
-void EnableControls(bool enable, bool success);
 
 } // namespace velmor

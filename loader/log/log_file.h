@@ -2,19 +2,22 @@
 // flushed as soon as it is written.
 #pragma once
 
+#include "loader/log/log.h"
+
 #include <cstdio>
 #include <mutex>
 #include <string>
 
 namespace velmor {
 
-class LogFile {
+// Also a reporter of its own: log and status lines become entries.
+class LogFile : public Reporter {
 public:
     static constexpr size_t kMaxEntryBytes = 511;
     static constexpr size_t kMaxHeaderBytes = 259;
 
     LogFile() = default;
-    ~LogFile();
+    ~LogFile() override;
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
@@ -26,6 +29,14 @@ public:
 
     // Appends the text, cut to kMaxEntryBytes in the program's encoding, and CR LF.
     void Write(const std::wstring& text);
+
+    void LogLine(const std::wstring& text) override { Write(text); }
+    void StatusLine(const std::wstring& text) override { Write(text); }
+    void ClearPane() override {}
+    // A file cannot answer: a question counts as declined.
+    platform::MessageAnswer Ask(const platform::Message& message) override;
+    void SetInputControlsEnabled(bool) override {}
+    void SetUploadInProgress(bool) override {}
 
 private:
     mutable std::mutex m_mutex;

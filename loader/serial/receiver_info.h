@@ -2,6 +2,8 @@
 // two flash sections it carries.
 #pragma once
 
+#include "loader/image/flash_layout.h"
+
 #include <cstdint>
 
 namespace velmor {
@@ -22,10 +24,5 @@ struct ReceiverInfo {
     bool pflMode = false;      // its resident loader answered
     bool connected = false;
 };
-
-inline constexpr uint32_t kPfldStart = 0x10000000;
-inline constexpr uint32_t kPfldLimit = 0x10004000;
-inline constexpr uint32_t kFwStart = 0x10004000;
-inline constexpr uint32_t kFwLimit = 0x10104000;
 
 } // namespace velmor

@@ -8,14 +8,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <chrono>
 #include <cstring>
 
 namespace velmor {
 namespace {
-
-ReceiverInfo g_receiverInfo;
-bool g_pflFlag = false;
-char g_replyBuffer[kReplyBufferSize];
 
 constexpr size_t kLogNarrowMax = 199;
 constexpr size_t kReplyTextMax = 254;
@@ -68,11 +65,13 @@ void CopyVersionText(SectionInfo& section, const char* text, size_t length)
     section.text[n] = '\0';
 }
 
-void ReadPfldVersion(SectionInfo& section, uint32_t end, PortHandle port)
+} // namespace
+
+void ReceiverQuery::ReadPfldVersion(SectionInfo& section, uint32_t end)
 {
     char bytes[256] = {};
     for (int i = 0; i < kPfldVersionWords; ++i) {
-        const uint32_t word = ReadReceiverWord(end - 32 + 4 * uint32_t(i), port);
+        const uint32_t word = ReadReceiverWord(end - 32 + 4 * uint32_t(i));
         for (int b = 0; b < 4; ++b)
             bytes[4 * i + b] = char(word >> (8 * b));
     }
@@ -96,11 +95,11 @@ void ReadPfldVersion(SectionInfo& section, uint32_t end, PortHandle port)
     section.minor = ParseDecimalByte(p, textEnd);
 }
 
-void ReadFwVersion(SectionInfo& section, PortHandle port)
+void ReceiverQuery::ReadFwVersion(SectionInfo& section)
 {
     static constexpr const char* kPrefix = "$PKVRR,RID,";
-    SerialWrite(port, "$PKVRQ,RID\r\n", 0);
-    const char* line = WaitReply(port, kPrefix, false);
+    SerialWrite(m_link, "$PKVRQ,RID\r\n", 0);
+    const char* line = WaitReply(kPrefix, false);
     if (!line)
         return;
     const char* comma = std::strchr(line + std::strlen(kPrefix), ',');   // end of field 3
@@ -118,33 +117,19 @@ void ReadFwVersion(SectionInfo& section, PortHandle port)
     section.minor = ParseDecimalByte(p, end);
 }
 
-} // namespace
-
-ReceiverInfo& TheReceiverInfo()
+const char* ReceiverQuery::WaitReply(const char* prefix, bool strict)
 {
-    return g_receiverInfo;
-}
-
-bool PflFlag()
-{
-    return g_pflFlag;
-}
-
-void SetPflFlag(bool on)
-{
-    g_pflFlag = on;
-}
-
-const char* WaitReply(PortHandle port, const char* prefix, bool strict)
-{
-    std::memset(g_replyBuffer, 0, sizeof g_replyBuffer);
+    std::memset(m_reply, 0, sizeof m_reply);
     const size_t prefixLength = std::strlen(prefix);
     size_t position = 0;
     int emptyReads = 0;
     while (emptyReads < kReplyEmptyReads) {
         uint8_t byte = 0;
-        if (platform::ReadPort(port, &byte, 1) != 1) {
-            PauseMs(kReplyPauseMs);
+        // A byte that comes ends the wait at once; silence costs the pause.
+        const int got = m_link.line.Read(&byte, 1, std::chrono::milliseconds(kReplyPauseMs + 2));
+        if (got != 1) {
+            if (got < 0)
+                m_link.Pause(kReplyPauseMs);
             ++emptyReads;
             continue;
         }
@@ -154,35 +139,35 @@ const char* WaitReply(PortHandle port, const char* prefix, bool strict)
                 return nullptr;
             continue;
         }
-        g_replyBuffer[position++] = char(byte);
-        if (position >= sizeof g_replyBuffer - 1) {
+        m_reply[position++] = char(byte);
+        if (position >= sizeof m_reply - 1) {
             // Too long for a reply: start matching afresh. The last byte stays a NUL.
-            std::memset(g_replyBuffer, 0, sizeof g_replyBuffer);
+            std::memset(m_reply, 0, sizeof m_reply);
             position = 0;
             continue;
         }
         if (position >= prefixLength
-            && (byte == '\n' || (position >= 2 && g_replyBuffer[position - 2] == '\r')))
-            return g_replyBuffer;
+            && (byte == '\n' || (position >= 2 && m_reply[position - 2] == '\r')))
+            return m_reply;
     }
     return nullptr;
 }
 
-uint32_t ReadReceiverWord(uint32_t address, PortHandle port)
+uint32_t ReceiverQuery::ReadReceiverWord(uint32_t address)
 {
     char query[32];
     const char* field = nullptr;
-    if (!g_pflFlag) {
+    if (!m_pflFlag) {
         static constexpr const char* kPrefix = "$PKVRR,RDM,";
         std::snprintf(query, sizeof query, "$PKVRQ,RDM,%X\r\n", address);
-        SerialWrite(port, query, 0);
-        const char* line = WaitReply(port, kPrefix, false);
+        SerialWrite(m_link, query, 0);
+        const char* line = WaitReply(kPrefix, false);
         if (line)
             field = line + std::strlen(kPrefix);
     } else {
         std::snprintf(query, sizeof query, "$R%X\r\n", address);
-        SerialWrite(port, query, 0);
-        const char* line = WaitReply(port, "R", true);
+        SerialWrite(m_link, query, 0);
+        const char* line = WaitReply("R", true);
         if (line)
             field = line + 1;
     }
@@ -194,36 +179,36 @@ uint32_t ReadReceiverWord(uint32_t address, PortHandle port)
     return uint32_t(ParseHex(separator + 1));
 }
 
-int ProbeSection(uint32_t start, uint32_t limit, SectionInfo& section, PortHandle port)
+int ReceiverQuery::ProbeSection(uint32_t start, uint32_t limit, SectionInfo& section)
 {
-    if (ReadReceiverWord(start + 0x20, port) != start)
+    if (ReadReceiverWord(start + 0x20) != start)
         return 0;
     section.start = start;
-    const uint32_t end = ReadReceiverWord(start + 0x24, port);
+    const uint32_t end = ReadReceiverWord(start + 0x24);
     if (end <= start || end >= limit)
         return 0;
-    section.crc = ReadReceiverWord(end, port);
+    section.crc = ReadReceiverWord(end);
     section.length = end - start;
-    if (start == kPfldStart)
-        ReadPfldVersion(section, end, port);
+    if (start == kFlashBase)
+        ReadPfldVersion(section, end);
     else
-        ReadFwVersion(section, port);
+        ReadFwVersion(section);
     return 1;
 }
 
-int DetectReceiver(PortHandle port, ReceiverInfo& info)
+int ReceiverQuery::DetectReceiver(ReceiverInfo& info)
 {
     info = ReceiverInfo {};
     // A receiver found in PFL mode earlier may be back in command mode now.
-    g_pflFlag = false;
+    m_pflFlag = false;
 
-    SerialSetBaud(port, kPflBaud);
-    SerialWrite(port, "$A\r\n", 0);
-    if (WaitReply(port, "A:", true)) {
-        LogLine(L"PFL mode detected");
-        g_pflFlag = true;
-        const int pfld = ProbeSection(kPfldStart, kPfldLimit, info.pfld, port);
-        ProbeSection(kFwStart, kFwLimit, info.fw, port);
+    SerialSetBaud(m_link, kPflBaud);
+    SerialWrite(m_link, "$A\r\n", 0);
+    if (WaitReply("A:", true)) {
+        m_link.report.LogLine(L"PFL mode detected");
+        m_pflFlag = true;
+        const int pfld = ProbeSection(kFlashBase, kFwStart, info.pfld);
+        ProbeSection(kFwStart, kFlashEnd, info.fw);
         if (pfld) {
             info.pflMode = true;
             info.baud = kPflBaud;
@@ -234,9 +219,9 @@ int DetectReceiver(PortHandle port, ReceiverInfo& info)
 
     uint32_t answered = 0;
     for (uint32_t baud : kBaudScanList) {
-        SerialSetBaud(port, baud);
-        SerialWrite(port, "$PKVRQ,PRT\r\n", 0);
-        if (WaitReply(port, "$PKVRR", false)) {
+        SerialSetBaud(m_link, baud);
+        SerialWrite(m_link, "$PKVRQ,PRT\r\n", 0);
+        if (WaitReply("$PKVRR", false)) {
             answered = baud;
             break;
         }
@@ -246,41 +231,41 @@ int DetectReceiver(PortHandle port, ReceiverInfo& info)
         return 0;
     }
     info.baud = answered;
-    int result = ProbeSection(kPfldStart, kPfldLimit, info.pfld, port);
+    int result = ProbeSection(kFlashBase, kFwStart, info.pfld);
     if (result)
-        result = ProbeSection(kFwStart, kFwLimit, info.fw, port);
+        result = ProbeSection(kFwStart, kFlashEnd, info.fw);
     info.connected = result != 0;
     return result;
 }
 
-void LogNarrow(const char* text)
+void LogNarrow(Reporter& report, const char* text)
 {
-    LogLine(platform::Widen(std::string_view(text, strnlen(text, kLogNarrowMax))));
+    report.LogLine(platform::Widen(std::string_view(text, strnlen(text, kLogNarrowMax))));
 }
 
-void ReportSection(const SectionInfo& section, const char* label)
+void ReportSection(Reporter& report, const SectionInfo& section, const char* label)
 {
     char line[kLogNarrowMax + 1];
     if (section.length == 0) {
         std::snprintf(line, sizeof line, "%s N/a", label);
-        LogNarrow(line);
+        LogNarrow(report, line);
         return;
     }
     std::snprintf(line, sizeof line, "%s len:0x%x", label, section.length);
-    LogNarrow(line);
+    LogNarrow(report, line);
     if (section.crc != 0)
         std::snprintf(line, sizeof line, "%s crc:0x%x", label, section.crc);
     else
         std::snprintf(line, sizeof line, "%s crc:N/a", label);
-    LogNarrow(line);
+    LogNarrow(report, line);
     if (section.major != 0 || section.minor != 0)
         std::snprintf(line, sizeof line, "%s ver:%d.%d (%s)", label, section.major, section.minor, section.text);
     else
         std::snprintf(line, sizeof line, "%s ver:N/a", label);
-    LogNarrow(line);
+    LogNarrow(report, line);
 }
 
-void LogReplyText(const char* line)
+void LogReplyText(Reporter& report, const char* line)
 {
     size_t length = std::strlen(line);
     if (length <= kReplyTextSkip)
@@ -294,34 +279,37 @@ void LogReplyText(const char* line)
     // A control byte inside "$VER," leaves nothing to skip past.
     const size_t skip = std::min(length, kReplyTextSkip);
     const std::string_view text(line + skip, std::min(length - skip, kReplyTextMax));
-    LogLine(platform::Widen(text) + L".");
+    report.LogLine(platform::Widen(text) + L".");
 }
 
-bool ConnectGps(const std::wstring& portName)
+bool ConnectGps(const std::wstring& portName, Reporter& report, ReceiverInfo& info)
 {
-    ClearLogPane();
-    PortHandle port = SerialOpen(portName, kConnectBaud);
-    if (port == kInvalidPort) {
-        StatusLine(L"Cannot open GPS port.");
+    info = ReceiverInfo {};
+    report.ClearPane();
+    const auto port = SerialOpen(portName, kConnectBaud, report);
+    if (!port) {
+        report.StatusLine(L"Cannot open GPS port.");
         return false;
     }
-    StatusLine(L"Waiting data from GPS...");
-    ReceiverInfo& info = g_receiverInfo;
-    DetectReceiver(port, info);
-    SerialClose(port);
+    report.StatusLine(L"Waiting data from GPS...");
+    {
+        const Link link {*port, report, {}};
+        ReceiverQuery query(link);
+        query.DetectReceiver(info);
+    }
 
-    LogLine(L" GPS flash information");
-    ReportSection(info.pfld, "Pfld");
-    ReportSection(info.fw, "Main FW");
+    report.LogLine(L" GPS flash information");
+    ReportSection(report, info.pfld, "Pfld");
+    ReportSection(report, info.fw, "Main FW");
     if (info.connected && info.baud != 0) {
         char line[40];
         std::snprintf(line, sizeof line, "GPS connected at %d", int(info.baud));
-        LogNarrow(line);
-        StatusLine(L"");
+        LogNarrow(report, line);
+        report.StatusLine(L"");
         return true;
     }
-    LogLine(L"Cannot connect to GPS.");
-    StatusLine(L"");
+    report.LogLine(L"Cannot connect to GPS.");
+    report.StatusLine(L"");
     return false;
 }
 

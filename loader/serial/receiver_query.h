@@ -18,27 +18,40 @@ inline constexpr uint32_t kBaudScanList[] = {4800, 57600, 19200, 115200, 9600};
 inline constexpr uint32_t kPflBaud = 19200;
 inline constexpr uint32_t kConnectBaud = 4800;
 
-// The result of the last detection, read later by the upload and the About box.
-ReceiverInfo& TheReceiverInfo();
-// Set while the receiver answers in PFL mode: memory is then read with "$R".
-bool PflFlag();
-void SetPflFlag(bool on);
+// One detection's exchange with the receiver: the reply buffer and whether
+// memory is read through the resident loader ("$R") or in command mode.
+class ReceiverQuery {
+public:
+    explicit ReceiverQuery(const Link& link) : m_link(link) {}
 
-// The reply line (in a buffer shared by every wait, valid until the next), or
-// nullptr after about a second of silence in all.
-const char* WaitReply(PortHandle port, const char* prefix, bool strict);
-uint32_t ReadReceiverWord(uint32_t address, PortHandle port);
-int ProbeSection(uint32_t start, uint32_t limit, SectionInfo& section, PortHandle port);
-int DetectReceiver(PortHandle port, ReceiverInfo& info);
+    // Set while the receiver answers in PFL mode.
+    bool PflFlag() const { return m_pflFlag; }
+    void SetPflFlag(bool on) { m_pflFlag = on; }
 
-void ReportSection(const SectionInfo& section, const char* label);
+    // The reply line (in this query's buffer, valid until the next wait), or
+    // nullptr after about a second of silence in all.
+    const char* WaitReply(const char* prefix, bool strict);
+    uint32_t ReadReceiverWord(uint32_t address);
+    int ProbeSection(uint32_t start, uint32_t limit, SectionInfo& section);
+    int DetectReceiver(ReceiverInfo& info);
+
+private:
+    void ReadPfldVersion(SectionInfo& section, uint32_t end);
+    void ReadFwVersion(SectionInfo& section);
+
+    const Link& m_link;
+    bool m_pflFlag = false;
+    char m_reply[kReplyBufferSize] = {};
+};
+
+void ReportSection(Reporter& report, const SectionInfo& section, const char* label);
 // 8-bit text (at most 199 characters) to the log.
-void LogNarrow(const char* text);
+void LogNarrow(Reporter& report, const char* text);
 // A receiver's "$VER,..." answer to the log, without its first five characters.
-void LogReplyText(const char* line);
+void LogReplyText(Reporter& report, const char* line);
 
-// Opens the named port, detects the receiver, closes, reports. True when an
-// upload may follow ("Load" enabled).
-bool ConnectGps(const std::wstring& portName);
+// Opens the named port, detects the receiver into `info`, closes, reports.
+// True when an upload may follow ("Load" enabled).
+bool ConnectGps(const std::wstring& portName, Reporter& report, ReceiverInfo& info);
 
 } // namespace velmor

@@ -1,6 +1,5 @@
 #include "loader/terminal/terminal.h"
 
-#include "loader/log/log.h"
 #include "platform/text.h"
 
 #include <chrono>
@@ -13,14 +12,6 @@ namespace {
 
 constexpr size_t kPortNameMax = 59;
 constexpr size_t kSendTextMax = kSendBufferSize - 3;   // room for CR, LF and the NUL
-
-std::mutex g_stateMutex;
-std::shared_ptr<TerminalSession> g_current;
-char g_sendBuffer[kSendBufferSize];
-std::wstring g_portName = L"GPS1:";
-std::atomic<bool> g_hex {false};
-std::atomic<bool> g_pause {false};
-std::atomic<uint32_t> g_terminalBaud {4800};
 
 uint32_t BaudOf(int command)
 {
@@ -35,34 +26,33 @@ uint32_t BaudOf(int command)
 }
 
 // The send buffer as written on CmdSend: text or raw bytes, then CR LF.
-void SendBuffer(PortHandle port)
+void SendBuffer(const Link& link, const TerminalSession& session)
 {
     char send[kSendBufferSize];
-    {
-        std::lock_guard lock(g_stateMutex);
-        std::memcpy(send, g_sendBuffer, sizeof send);
-    }
+    session.CopySendBuffer(send);
     send[kSendTextMax] = '\0';
     const size_t n = send[0] == '@' ? ParseHexBytes(send) : std::strlen(send);
     send[n] = '\r';
     send[n + 1] = '\n';
     send[n + 2] = '\0';
-    SerialWrite(port, send, n + 2);
+    SerialWrite(link, send, n + 2);
 }
 
 class LineBuffer {
 public:
+    LineBuffer(const TerminalSession& session, Reporter& report) : m_session(session), m_report(report) {}
+
     void Flush()
     {
-        if (!PauseDisplay())
-            ShowReceivedLine(m_line);
+        if (!m_session.pause)
+            ShowReceivedLine(m_report, m_line);
         std::memset(m_line, 0, sizeof m_line);
         m_position = 0;
     }
 
     void Take(uint8_t byte)
     {
-        if (HexDisplay()) {
+        if (m_session.hex) {
             if (m_position + 3 > kTerminalLineMax)
                 Flush();
             std::snprintf(m_line + m_position, 4, "%02X ", byte);
@@ -89,6 +79,8 @@ public:
     }
 
 private:
+    const TerminalSession& m_session;
+    Reporter& m_report;
     char m_line[kTerminalLineSize] = {};
     size_t m_position = 0;
 };
@@ -125,87 +117,70 @@ bool TerminalSession::WaitForPrevious(int milliseconds)
     return ended;
 }
 
-std::shared_ptr<TerminalSession> BeginTerminalSession()
-{
-    std::lock_guard lock(g_stateMutex);
-    g_current = std::make_shared<TerminalSession>(g_current);
-    return g_current;
-}
-
-void PostCommand(int command)
-{
-    std::shared_ptr<TerminalSession> current;
-    {
-        std::lock_guard lock(g_stateMutex);
-        current = g_current;
-    }
-    if (current)
-        current->Post(command);
-}
-
-void SetSendText(const std::wstring& text)
+void TerminalSession::SetSendText(const std::wstring& text)
 {
     const std::string bytes = platform::Narrow(text, kSendTextMax);
-    std::lock_guard lock(g_stateMutex);
-    std::memset(g_sendBuffer, 0, sizeof g_sendBuffer);
-    std::memcpy(g_sendBuffer, bytes.data(), bytes.size());
+    std::lock_guard lock(m_valuesMutex);
+    std::memset(m_sendBuffer, 0, sizeof m_sendBuffer);
+    std::memcpy(m_sendBuffer, bytes.data(), bytes.size());
 }
 
-void SetHexDisplay(bool on) { g_hex.store(on); }
-bool HexDisplay() { return g_hex.load(); }
-void SetPauseDisplay(bool on) { g_pause.store(on); }
-bool PauseDisplay() { return g_pause.load(); }
-void SetTerminalBaud(uint32_t baud) { g_terminalBaud.store(baud); }
-uint32_t TerminalBaud() { return g_terminalBaud.load(); }
-
-void SetPortName(const std::wstring& name)
+void TerminalSession::CopySendBuffer(char (&send)[kSendBufferSize]) const
 {
-    std::lock_guard lock(g_stateMutex);
-    g_portName = name.substr(0, kPortNameMax);
+    std::lock_guard lock(m_valuesMutex);
+    std::memcpy(send, m_sendBuffer, sizeof send);
 }
 
-std::wstring PortName()
+void TerminalSession::SetPortName(const std::wstring& name)
 {
-    std::lock_guard lock(g_stateMutex);
-    return g_portName;
+    std::lock_guard lock(m_valuesMutex);
+    m_portName = name.substr(0, kPortNameMax);
 }
 
-int TerminalLoop(PortHandle port, TerminalSession& session)
+std::wstring TerminalSession::PortName() const
+{
+    std::lock_guard lock(m_valuesMutex);
+    return m_portName;
+}
+
+int TerminalLoop(std::unique_ptr<platform::SerialPort> port, TerminalSession& session, Reporter& report,
+                 std::stop_token stop)
 {
     struct EndMark {
         TerminalSession& session;
         ~EndMark() { session.MarkEnded(); }
     } endMark {session};
+    // Declared after the mark, so the port is closed before the next terminal hears of the end.
+    auto owned = std::move(port);
 
-    LineBuffer line;
+    LineBuffer line(session, report);
     for (;;) {
+        const Link link {*owned, report, stop};
         const int command = session.Pending();
         if (command == CmdStop) {
             session.Consume(command);
-            SerialClose(port);
             return 0;
         }
         if (command == CmdSend) {
             // Taken first: a command posted while this one runs must stay.
             session.Consume(command);
-            SendBuffer(port);
+            SendBuffer(link, session);
         } else if (const uint32_t baud = BaudOf(command)) {
             session.Consume(command);
-            SerialSetBaud(port, baud);
+            SerialSetBaud(link, baud);
         } else if (command == CmdReopen) {
             session.Consume(command);
-            SerialClose(port);
-            port = SerialOpen(PortName(), TerminalBaud());
-            if (port == kInvalidPort)
+            owned.reset();
+            owned = SerialOpen(session.PortName(), session.baud, report);
+            if (!owned)
                 return 0;
+            continue;
         }
-        if (StopRequested()) {
-            SerialClose(port);
+        if (stop.stop_requested())
             return 0;
-        }
 
         uint8_t byte = 0;
-        if (SerialGetByte(port, byte, 0))
+        if (SerialGetByte(link, byte, 0))
             line.Take(byte);
     }
 }
@@ -222,7 +197,7 @@ size_t ParseHexBytes(char* send)
     return count;
 }
 
-void ShowReceivedLine(const char* line)
+void ShowReceivedLine(Reporter& report, const char* line)
 {
     char text[kTerminalLineSize];
     std::strncpy(text, line, kTerminalLineMax);
@@ -230,7 +205,7 @@ void ShowReceivedLine(const char* line)
     // Keep an NMEA checksum, "*hh", and nothing after it.
     if (char* star = std::strchr(text, '*'))
         star[std::min<size_t>(std::strlen(star), 3)] = '\0';
-    LogLine(platform::Widen(text));
+    report.LogLine(platform::Widen(text));
 }
 
 } // namespace velmor

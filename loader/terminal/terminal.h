@@ -37,10 +37,11 @@ extern const wchar_t* const kCannedCommands[];
 extern const wchar_t* const kCannedStreamCommands[];
 
 // One run of the terminal: its own command word, so that a stop posted to a
-// terminal being left cannot be replaced by a command meant for the next one.
+// terminal being left cannot be replaced by a command meant for the next one,
+// and the dialog-side values its loop reads.
 class TerminalSession {
 public:
-    explicit TerminalSession(std::shared_ptr<TerminalSession> previous) : m_previous(std::move(previous)) {}
+    explicit TerminalSession(std::shared_ptr<TerminalSession> previous = nullptr) : m_previous(std::move(previous)) {}
 
     void Post(int command) { m_command.store(command); }
     int Pending() const { return m_command.load(); }
@@ -56,35 +57,33 @@ public:
     // Waits (bounded) until the terminal before this one has let go of the port.
     bool WaitForPrevious(int milliseconds);
 
+    // Fills the send buffer (then post CmdSend); the loop takes a copy.
+    void SetSendText(const std::wstring& text);
+    void CopySendBuffer(char (&send)[kSendBufferSize]) const;
+    std::atomic<bool> hex {false};
+    std::atomic<bool> pause {false};
+    std::atomic<uint32_t> baud {4800};   // for a reopen
+    void SetPortName(const std::wstring& name);   // the port-name buffer, at most 59 characters
+    std::wstring PortName() const;
+
 private:
     std::shared_ptr<TerminalSession> m_previous;
     std::atomic<int> m_command {CmdNone};
     std::mutex m_mutex;
     std::condition_variable m_ended;
     bool m_isEnded = false;
+    mutable std::mutex m_valuesMutex;
+    char m_sendBuffer[kSendBufferSize] = {};
+    std::wstring m_portName = L"GPS1:";
 };
 
 inline constexpr int kTerminalHandOverMs = 5000;   // a loop sees its stop within about a second
 
-// A new session becomes the one PostCommand reaches.
-std::shared_ptr<TerminalSession> BeginTerminalSession();
-void PostCommand(int command);
-
-// Dialog-side values the loop reads.
-void SetSendText(const std::wstring& text);   // fills the send buffer, then post CmdSend
-void SetHexDisplay(bool on);
-bool HexDisplay();
-void SetPauseDisplay(bool on);
-bool PauseDisplay();
-void SetTerminalBaud(uint32_t baud);
-uint32_t TerminalBaud();
-void SetPortName(const std::wstring& name);   // the port-name buffer, at most 59 characters
-std::wstring PortName();
-
-// Runs until CmdStop, or until a reopen fails; closes its port itself.
-int TerminalLoop(PortHandle port, TerminalSession& session);
+// Runs until CmdStop, the stop token, or a failed reopen; closes its port itself.
+int TerminalLoop(std::unique_ptr<platform::SerialPort> port, TerminalSession& session, Reporter& report,
+                 std::stop_token stop);
 // Rewrites "@ 24 24 0 7 ..." in `send` as raw bytes from its start; the count.
 size_t ParseHexBytes(char* send);
-void ShowReceivedLine(const char* line);
+void ShowReceivedLine(Reporter& report, const char* line);
 
 } // namespace velmor

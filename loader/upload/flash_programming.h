@@ -5,6 +5,7 @@
 #include "loader/image/image_source.h"
 #include "loader/serial/serial_link.h"
 #include "loader/upload/receiver_watch.h"
+#include "loader/upload/upload_job.h"
 
 namespace velmor {
 
@@ -13,8 +14,8 @@ inline constexpr int kTypePauseMs = 200;
 inline constexpr int kEraseCommandPauseMs = 10;
 inline constexpr size_t kSfldReplySize = 256;
 
-bool UploadFlash(PortHandle port, ReceiverWatch& watch);
-bool ProgramFlash(PortHandle port, ImageSource& image, ReceiverWatch& watch);
-bool WaitForErase(PortHandle port, ReceiverWatch& watch);
+bool UploadFlash(const Link& link, UploadJob& job, ReceiverWatch& watch);
+bool ProgramFlash(const Link& link, UploadJob& job, ReceiverWatch& watch);
+bool WaitForErase(const Link& link, ReceiverWatch& watch);
 
 } // namespace velmor

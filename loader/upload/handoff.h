@@ -5,6 +5,7 @@
 #include "loader/image/srecord_reader.h"
 #include "loader/serial/serial_link.h"
 #include "loader/upload/receiver_watch.h"
+#include "loader/upload/upload_job.h"
 
 namespace velmor {
 
@@ -17,10 +18,10 @@ inline constexpr int kPollPauseMs = 200;
 inline constexpr int kWakeSfldSyncCount = 3;
 inline constexpr size_t kVersionBufferSize = 4096;
 
-bool RequestBootMode(PortHandle port);
-bool UploadSecondaryLoader(PortHandle port, SRecordReader& sfld, ReceiverWatch& watch);
+bool RequestBootMode(const Link& link, const ReceiverInfo& receiver);
+bool UploadSecondaryLoader(const Link& link, SRecordReader& sfld, ReceiverWatch& watch);
 // Loops until a flash upload succeeds; false when a stop was requested, when
 // the receiver stopped answering, or after the limit of failed attempts.
-bool RunHandoff(PortHandle port, const UploadLimits& limits = {});
+bool RunHandoff(const Link& link, UploadJob& job);
 
 } // namespace velmor

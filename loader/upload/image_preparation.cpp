@@ -4,7 +4,6 @@
 
 #include "loader/log/log.h"
 #include "loader/serial/receiver_query.h"
-#include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -15,15 +14,9 @@
 namespace velmor {
 namespace {
 
-ImageSource g_imageSource;
-SRecordReader g_sfldReader;
-bool g_pfldUpdate = false;
-
 constexpr size_t kMaxPathBytes = 511;
-constexpr uint32_t kPfldHeaderOffset = 0x20;
-constexpr uint32_t kFwOffset = 0x4000;
-constexpr uint32_t kFwHeaderOffset = 0x4020;
-constexpr uint32_t kFwStartAddress = 0x10004000;
+constexpr uint32_t kPfldHeaderOffset = kHeaderOffset;
+constexpr uint32_t kFwHeaderOffset = kFwOffset + kHeaderOffset;
 constexpr size_t kFrameDataOffset = 7;   // command, length, address, then the data
 
 uint32_t LittleEndian(const uint8_t* b)
@@ -97,19 +90,19 @@ class SRecordFlash : public FlashView {
 public:
     SRecordFlash() : m_bytes(kFlashBytes), m_present(kFlashBytes) {}
 
-    bool Load(ImageSource& image)
+    bool Load(ImageSource& image, Reporter& report)
     {
         UploadRecord record;
         image.Rewind();
         bool ok = true;
         while (ok) {
             if (!image.ReadNextBlock(record)) {
-                StatusLine(L"Image read error.");
+                report.StatusLine(L"Image read error.");
                 ok = false;
             } else if (record.DataCount() == 0) {
                 break;
             } else {
-                ok = Take(record);
+                ok = Take(record, report);
             }
         }
         image.Rewind();
@@ -145,20 +138,20 @@ public:
     }
 
 private:
-    static constexpr size_t kFlashBytes = kFlashEnd - kImageBase;
+    static constexpr size_t kFlashBytes = kFlashEnd - kFlashBase;
 
-    bool Take(const UploadRecord& record)
+    bool Take(const UploadRecord& record, Reporter& report)
     {
         const uint64_t address = record.Address();
-        if (address < kImageBase || address + record.DataCount() > kFlashEnd) {
-            LogLine(Printf("Image data outside the flash at 0x%08X", record.Address()));
+        if (address < kFlashBase || address + record.DataCount() > kFlashEnd) {
+            report.LogLine(Printf("Image data outside the flash at 0x%08X", record.Address()));
             return false;
         }
         const uint8_t* data = record.Frame() + kFrameDataOffset;
-        const size_t offset = size_t(address - kImageBase);
+        const size_t offset = size_t(address - kFlashBase);
         for (size_t i = 0; i < record.DataCount(); ++i) {
             if (m_present[offset + i]) {
-                LogLine(Printf("Image data given twice at 0x%08X", uint32_t(address + i)));
+                report.LogLine(Printf("Image data given twice at 0x%08X", uint32_t(address + i)));
                 return false;
             }
             m_present[offset + i] = true;
@@ -172,12 +165,12 @@ private:
 };
 
 // Checks one section's checksum and says so; true when it matched.
-bool CheckSection(FlashView& view, const char* name, int64_t start, int64_t end, uint32_t& sum)
+bool CheckSection(Reporter& report, FlashView& view, const char* name, int64_t start, int64_t end, uint32_t& sum)
 {
     char line[128];
     if (!view.Holds(start, end + 4)) {
         std::snprintf(line, sizeof line, "%s section incomplete", name);
-        LogNarrow(line);
+        LogNarrow(report, line);
         return false;
     }
     sum = view.Xor(start, end);
@@ -186,27 +179,27 @@ bool CheckSection(FlashView& view, const char* name, int64_t start, int64_t end,
         stored = 0;
     if (sum == stored) {
         std::snprintf(line, sizeof line, "%s CRC: 0x%08x PASSED.", name, sum);
-        LogNarrow(line);
+        LogNarrow(report, line);
         return true;
     }
     std::snprintf(line, sizeof line, "%s CRC: 0x%08x 0x%08x FAILED.", name, sum, stored);
-    LogNarrow(line);
+    LogNarrow(report, line);
     return false;
 }
 
 // Each section opens with an ARM word load; says `refusal` when not.
-bool CheckOpcode(FlashView& view, int64_t offset, const wchar_t* refusal)
+bool CheckOpcode(Reporter& report, FlashView& view, int64_t offset, const wchar_t* refusal)
 {
     uint32_t first = 0;
     if (view.Word(offset, first) && first >> 24 == kArmLoadTopByte)
         return true;
-    LogLine(refusal);
+    report.LogLine(refusal);
     return false;
 }
 
 // The PFLD section checksum when the image's sections pass every check, else 0.
 // Without `fwRequired` an image that holds no FW header passes on its PFLD alone.
-uint32_t CheckSections(FlashView& view, bool fwRequired)
+uint32_t CheckSections(Reporter& report, FlashView& view, bool fwRequired)
 {
     uint32_t start = 0;
     uint32_t end = 0;
@@ -217,61 +210,36 @@ uint32_t CheckSections(FlashView& view, bool fwRequired)
     bool pfldPresent = false;
     bool checksumsOk = true;
     uint32_t pfldSum = 0;
-    if (start == kImageBase && end > kImageBase && end < kFwStartAddress) {
+    if (start == kFlashBase && end > kFlashBase && end < kFwStart) {
         pfldPresent = true;
-        std::snprintf(line, sizeof line, "PFLD section found at: 0x%08x, 0x%08x", kImageBase, end);
-        LogNarrow(line);
-        checksumsOk = CheckSection(view, "PFLD", 0, int64_t(end) - kImageBase, pfldSum);
+        std::snprintf(line, sizeof line, "PFLD section found at: 0x%08x, 0x%08x", kFlashBase, end);
+        LogNarrow(report, line);
+        checksumsOk = CheckSection(report, view, "PFLD", 0, int64_t(end) - kFlashBase, pfldSum);
         if (!view.Word(kFwHeaderOffset, start) || !view.Word(kFwHeaderOffset + 4, end)) {
             if (!fwRequired)
-                return CheckOpcode(view, 0, L"Incorrect PFLD Image") && checksumsOk ? pfldSum : 0;
+                return CheckOpcode(report, view, 0, L"Incorrect PFLD Image") && checksumsOk ? pfldSum : 0;
             start = end = 0;
         }
     }
-    if (!(start == kFwStartAddress && end > kFwStartAddress && end < kFlashEnd)) {
-        LogLine(L"Incorrect Image");
+    if (!(start == kFwStart && end > kFwStart && end < kFlashEnd)) {
+        report.LogLine(L"Incorrect Image");
         return 0;
     }
-    std::snprintf(line, sizeof line, "FW   section found at: 0x%08x, 0x%08x", kFwStartAddress, end);
-    LogNarrow(line);
+    std::snprintf(line, sizeof line, "FW   section found at: 0x%08x, 0x%08x", kFwStart, end);
+    LogNarrow(report, line);
     if (!pfldPresent) {
-        LogLine(L"PFLD section missed or corrupted");
+        report.LogLine(L"PFLD section missed or corrupted");
         return 0;
     }
 
-    if (!CheckOpcode(view, 0, L"Incorrect PFLD Image") || !CheckOpcode(view, kFwOffset, L"Incorrect FW Image"))
+    if (!CheckOpcode(report, view, 0, L"Incorrect PFLD Image") || !CheckOpcode(report, view, kFwOffset, L"Incorrect FW Image"))
         return 0;
     uint32_t fwSum = 0;
-    checksumsOk = CheckSection(view, "FW", kFwOffset, int64_t(end) - kImageBase, fwSum) && checksumsOk;
+    checksumsOk = CheckSection(report, view, "FW", kFwOffset, int64_t(end) - kFlashBase, fwSum) && checksumsOk;
     return checksumsOk ? pfldSum : 0;
 }
 
 } // namespace
-
-ImageSource& TheImageSource()
-{
-    return g_imageSource;
-}
-
-SRecordReader& TheSfldReader()
-{
-    return g_sfldReader;
-}
-
-bool PfldUpdate()
-{
-    return g_pfldUpdate;
-}
-
-void SetPfldUpdate(bool on)
-{
-    g_pfldUpdate = on;
-}
-
-std::string GetProgramDirectory()
-{
-    return platform::ProgramDirectory();
-}
 
 FILE* ExtractEmbeddedSfld(const std::wstring& imagePath, std::wstring& why)
 {
@@ -282,13 +250,13 @@ FILE* ExtractEmbeddedSfld(const std::wstring& imagePath, std::wstring& why)
     uint32_t fwStart = 0;
     uint32_t fwEnd = 0;
     const int64_t length = FileLength(image);
-    if (!ReadWordAt(image, kFwHeaderOffset, fwStart) || fwStart != kFwStartAddress
+    if (!ReadWordAt(image, kFwHeaderOffset, fwStart) || fwStart != kFwStart
         || !ReadWordAt(image, kFwHeaderOffset + 4, fwEnd)) {
         std::fclose(image);
         return nullptr;
     }
     // Signed, so that an end address outside the file means "no section" rather than a wrap.
-    const int64_t sectionStart = int64_t(fwEnd) - kImageBase + 4;
+    const int64_t sectionStart = int64_t(fwEnd) - kFlashBase + 4;
     const int64_t remaining = length - sectionStart;
     if (sectionStart < 0 || remaining < 4) {
         std::fclose(image);
@@ -329,111 +297,111 @@ FILE* ExtractEmbeddedSfld(const std::wstring& imagePath, std::wstring& why)
     return copy;
 }
 
-uint32_t CheckBinaryImage(FILE* file)
+uint32_t CheckBinaryImage(FILE* file, Reporter& report)
 {
     const int64_t length = FileLength(file);
     if (length < 0 || length % 4 != 0 || length < kMinImageBytes || length > kMaxImageBytes)
         return 0;
     BinaryView view(file);
-    return CheckSections(view, true);
+    return CheckSections(report, view, true);
 }
 
 namespace {
 
 // The image's own SFLD section, when it is one: a matching checksum, S-record
 // text, and data to send. Otherwise the reason is logged and nothing is taken.
-bool TakeEmbeddedSfld(const std::wstring& imagePath)
+bool TakeEmbeddedSfld(const std::wstring& imagePath, SRecordReader& sfld, Reporter& report)
 {
     std::wstring why;
     FILE* copy = ExtractEmbeddedSfld(imagePath, why);
     if (copy) {
-        g_sfldReader.Adopt(copy);
-        if (!g_sfldReader.Scan())
+        sfld.Adopt(copy);
+        if (!sfld.Scan())
             why = L"SFLD section is no S-record file";
-        else if (!g_sfldReader.HasData())
+        else if (!sfld.HasData())
             why = L"SFLD section empty";
         else
             return true;
-        g_sfldReader.Close();
+        sfld.Close();
     }
     if (!why.empty())
-        LogLine(why);
+        report.LogLine(why);
     return false;
 }
 
 } // namespace
 
-bool ChooseSecondaryLoader(const std::wstring& imagePath)
+bool ChooseSecondaryLoader(const std::wstring& imagePath, SRecordReader& sfld, Reporter& report)
 {
-    LogLine(L"Opening SFLD ...");
-    if (TakeEmbeddedSfld(imagePath)) {
-        LogLine(L"SFLD section found");
-        LogLine(L"Complete");
+    report.LogLine(L"Opening SFLD ...");
+    if (TakeEmbeddedSfld(imagePath, sfld, report)) {
+        report.LogLine(L"SFLD section found");
+        report.LogLine(L"Complete");
         return true;
     }
-    LogLine(L"SFLD section skipped");
-    const std::string path = GetProgramDirectory() + kSfldFileName;
-    if (!g_sfldReader.Open(path.c_str())) {
-        StatusLine(Printf("Can not open '%s'", path.c_str()));
+    report.LogLine(L"SFLD section skipped");
+    const std::string path = platform::ProgramDirectory() + kSfldFileName;
+    if (!sfld.Open(path.c_str())) {
+        report.StatusLine(Printf("Can not open '%s'", path.c_str()));
         return false;
     }
     // An SFLD without data would leave the resident loader running nothing.
-    if (!g_sfldReader.Scan() || !g_sfldReader.HasData()) {
-        LogLine(L"Incorrect SFLD.");
+    if (!sfld.Scan() || !sfld.HasData()) {
+        report.LogLine(L"Incorrect SFLD.");
         return false;
     }
-    LogLine(L"Complete");
+    report.LogLine(L"Complete");
     return true;
 }
 
-bool PrepareImage(const std::wstring& imagePath)
+bool PrepareImage(const std::wstring& imagePath, UploadJob& job, Reporter& report)
 {
-    if (!ChooseSecondaryLoader(imagePath))
+    if (!ChooseSecondaryLoader(imagePath, job.sfld, report))
         return false;
     const std::string path = platform::Narrow(imagePath, kMaxPathBytes);
-    ImageSource& image = g_imageSource;
+    ImageSource& image = job.image;
     if (!image.Open(path.c_str())) {
-        LogLine(Printf("File open error (%s)", path.c_str()));
+        report.LogLine(Printf("File open error (%s)", path.c_str()));
         return false;
     }
-    g_pfldUpdate = false;
-    LogLine(Printf("Opening '%s' ...", path.c_str()));
+    job.pfldUpdate = false;
+    report.LogLine(Printf("Opening '%s' ...", path.c_str()));
     if (!image.Analyse()) {
-        StatusLine(Printf("Image Format Error (%s)", path.c_str()));
+        report.StatusLine(Printf("Image Format Error (%s)", path.c_str()));
         return false;
     }
-    StatusLine(Printf("Image type: %s", ImageTypeName(image.Type())));
+    report.StatusLine(Printf("Image type: %s", ImageTypeName(image.Type())));
 
     uint32_t pfldChecksum = 0;
     if (image.Type() == ImageType::MotorolaSRecord) {
-        StatusLine(Printf("Image Start address: 0x%08X", image.StartAddress()));
-        StatusLine(Printf("Image Entry point: 0x%08X", image.EntryPoint()));
-        StatusLine(Printf("Image Size: %lu bytes", static_cast<unsigned long>(image.Size())));
+        report.StatusLine(Printf("Image Start address: 0x%08X", image.StartAddress()));
+        report.StatusLine(Printf("Image Entry point: 0x%08X", image.EntryPoint()));
+        report.StatusLine(Printf("Image Size: %lu bytes", static_cast<unsigned long>(image.Size())));
         // The checks a binary image gets, on the flash the records would fill.
         auto flash = std::make_unique<SRecordFlash>();
-        if (!flash->Load(image) || image.StartAddress() != kImageBase)
+        if (!flash->Load(image, report) || image.StartAddress() != kFlashBase)
             return false;
-        pfldChecksum = CheckSections(*flash, flash->HoldsAnyFrom(kFwOffset));
+        pfldChecksum = CheckSections(report, *flash, flash->HoldsAnyFrom(kFwOffset));
     } else {
-        pfldChecksum = CheckBinaryImage(image.BinaryFile());
+        pfldChecksum = CheckBinaryImage(image.BinaryFile(), report);
     }
-    if (pfldChecksum == 0 || image.StartAddress() != kImageBase)
+    if (pfldChecksum == 0 || image.StartAddress() != kFlashBase)
         return false;
 
-    if (pfldChecksum == TheReceiverInfo().pfld.crc) {
-        LogLine(L"PFL is up to date");
-        LogLine(L"Complete");
+    if (pfldChecksum == job.receiver.pfld.crc) {
+        report.LogLine(L"PFL is up to date");
+        report.LogLine(L"Complete");
         return true;
     }
     const platform::Message question {L"PFLD update requiered.\r\nContinue ?", L" Warning: Unsafe mode",
                                       platform::MessageButtons::YesNo, platform::MessageIcon::None};
-    if (platform::ShowMessage(question) != platform::MessageAnswer::Yes) {
-        LogLine(L"Canceled by user");
+    if (report.Ask(question) != platform::MessageAnswer::Yes) {
+        report.LogLine(L"Canceled by user");
         return false;
     }
-    LogLine(L"PFLD mode ... On");
-    g_pfldUpdate = true;
-    LogLine(L"Complete");
+    report.LogLine(L"PFLD mode ... On");
+    job.pfldUpdate = true;
+    report.LogLine(L"Complete");
     return true;
 }
 

@@ -2,6 +2,8 @@
 // often it tries again, and why its last attempt failed.
 #pragma once
 
+#include "platform/serial_line.h"
+
 #include <chrono>
 #include <string>
 
@@ -13,18 +15,22 @@ struct UploadLimits {
     int attempts = 5;                                 // failed attempts before giving up
 };
 
+// Runs on the line's clock, so a scripted line's virtual time counts too.
 class ReceiverWatch {
 public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = platform::SerialLine::Clock;
 
-    explicit ReceiverWatch(const UploadLimits& limits = {}) : m_limits(limits), m_lastLife(Clock::now()) {}
+    ReceiverWatch(const UploadLimits& limits, const platform::SerialLine& line)
+        : m_limits(limits), m_line(&line), m_lastLife(line.Now())
+    {
+    }
 
     const UploadLimits& Limits() const { return m_limits; }
     // The receiver sent what the step was waiting for: it is there.
-    void Alive() { m_lastLife = Clock::now(); }
+    void Alive() { m_lastLife = m_line->Now(); }
     // Nothing the steps wait for has come for the whole silence limit; foreign
     // bytes do not count, so a chattering line ends the wait too.
-    bool Silent() const { return Clock::now() - m_lastLife >= m_limits.silence; }
+    bool Silent() const { return m_line->Now() - m_lastLife >= m_limits.silence; }
 
     // Remembers why this attempt failed, for the line that gives up.
     void Failed(std::wstring reason) { m_lastFailure = std::move(reason); }
@@ -32,6 +38,7 @@ public:
 
 private:
     UploadLimits m_limits;
+    const platform::SerialLine* m_line;
     Clock::time_point m_lastLife;
     std::wstring m_lastFailure;
 };

@@ -20,70 +20,70 @@ const wchar_t* RecordErrorText(uint8_t code)
 
 } // namespace
 
-bool WaitForByte(PortHandle port, uint8_t code, ReceiverWatch& watch)
+bool WaitForByte(const Link& link, uint8_t code, ReceiverWatch& watch)
 {
-    const ReceiverWatch::Clock::time_point start = ReceiverWatch::Clock::now();
+    const ReceiverWatch::Clock::time_point start = link.line.Now();
     uint8_t byte = 0;
-    while (!StopRequested()) {
-        if (!SerialGetByte(port, byte, 0))
+    while (!link.StopRequested()) {
+        if (!SerialGetByte(link, byte, 0))
             return false;
         if (byte == code) {
             watch.Alive();
             return true;
         }
-        if (ReceiverWatch::Clock::now() - start >= watch.Limits().silence)
+        if (link.line.Now() - start >= watch.Limits().silence)
             return false;
     }
     return false;
 }
 
-bool SendRecordOnce(PortHandle port, const UploadRecord& record, ReceiverWatch& watch)
+bool SendRecordOnce(const Link& link, const UploadRecord& record, ReceiverWatch& watch)
 {
-    SerialPurge(port);
-    PauseMs(kPurgeSettleMs);
-    SerialPutByte(port, SYNC_CODE);
-    if (!WaitForByte(port, REC_WAIT_CODE, watch)) {
+    SerialPurge(link);
+    link.Pause(kPurgeSettleMs);
+    SerialPutByte(link, SYNC_CODE);
+    if (!WaitForByte(link, REC_WAIT_CODE, watch)) {
         watch.Failed(L"No REC_WAIT_CODE for a record.");
         return false;
     }
-    if (!SerialWrite(port, record.Frame(), record.WireLength())) {
+    if (!SerialWrite(link, record.Frame(), record.WireLength())) {
         watch.Failed(L"The port took no record.");
         return false;
     }
 
     int recWaits = 0;
-    while (!StopRequested()) {
+    while (!link.StopRequested()) {
         // A slow receiver is waited for, a silent or chattering one only up to the limit.
         if (watch.Silent()) {
-            StatusLine(kNoAnswerText);
+            link.report.StatusLine(kNoAnswerText);
             watch.Failed(kNoAnswerText);
             return false;
         }
         uint8_t byte = 0;
-        if (!SerialGetByte(port, byte, 0)) {
-            PauseMs(kReplyRetryPauseMs);
+        if (!SerialGetByte(link, byte, 0)) {
+            link.Pause(kReplyRetryPauseMs);
             continue;
         }
         if (byte == SYNC_CODE) {
             watch.Alive();
-            StatusLine(Printf("Address:0x%08X.", record.Address()));
+            link.report.StatusLine(Printf("Address:0x%08X.", record.Address()));
             return true;
         }
         if (byte == REC_WAIT_CODE) {
             watch.Alive();
             // The counter is never reset: past the limit every further REC_WAIT resends.
             if (++recWaits > kRecWaitLimit) {
-                SerialFlush(port);
-                SerialPurge(port);
-                PauseMs(kRecWaitResendPauseMs);
-                StatusLine(L"REC_WAIT break");
-                SerialWrite(port, record.Frame(), record.WireLength());
+                SerialFlush(link);
+                SerialPurge(link);
+                link.Pause(kRecWaitResendPauseMs);
+                link.report.StatusLine(L"REC_WAIT break");
+                SerialWrite(link, record.Frame(), record.WireLength());
             }
             continue;
         }
         if (const wchar_t* error = RecordErrorText(byte)) {
             watch.Alive();
-            StatusLine(error);
+            link.report.StatusLine(error);
             watch.Failed(error);
             return false;
         }
@@ -91,22 +91,22 @@ bool SendRecordOnce(PortHandle port, const UploadRecord& record, ReceiverWatch& 
     return false;
 }
 
-bool SendRecord(PortHandle port, const UploadRecord& record, ReceiverWatch& watch)
+bool SendRecord(const Link& link, const UploadRecord& record, ReceiverWatch& watch)
 {
-    if (SendRecordOnce(port, record, watch))
+    if (SendRecordOnce(link, record, watch))
         return true;
-    StatusLine(L"Repeat Sending Record.");
-    for (int pass = 0; pass < kResyncPasses && !StopRequested() && !watch.Silent(); ++pass) {
+    link.report.StatusLine(L"Repeat Sending Record.");
+    for (int pass = 0; pass < kResyncPasses && !link.StopRequested() && !watch.Silent(); ++pass) {
         uint8_t byte = 0;
-        if (SerialGetByte(port, byte, 0)) {
+        if (SerialGetByte(link, byte, 0)) {
             if (byte == REC_WAIT_CODE) {
                 watch.Alive();
                 break;
             }
-            StatusLine(Printf("Rcv:%d %c", pass, byte));
-            SerialPutByte(port, SYNC_CODE);
+            link.report.StatusLine(Printf("Rcv:%d %c", pass, byte));
+            SerialPutByte(link, SYNC_CODE);
         }
-        PauseMs(kResyncPauseMs);
+        link.Pause(kResyncPauseMs);
     }
     return false;
 }

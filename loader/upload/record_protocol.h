@@ -19,10 +19,10 @@ inline constexpr int kResyncPauseMs = 100;
 
 // Skips other bytes until `code` comes; false after about a second of silence,
 // or when other bytes keep coming past the watch's silence limit.
-bool WaitForByte(PortHandle port, uint8_t code, ReceiverWatch& watch);
-bool SendRecordOnce(PortHandle port, const UploadRecord& record, ReceiverWatch& watch);
+bool WaitForByte(const Link& link, uint8_t code, ReceiverWatch& watch);
+bool SendRecordOnce(const Link& link, const UploadRecord& record, ReceiverWatch& watch);
 // SendRecordOnce, and after a failure a resynchronisation that leaves the
 // receiver waiting for a record. True only if the first exchange succeeded.
-bool SendRecord(PortHandle port, const UploadRecord& record, ReceiverWatch& watch);
+bool SendRecord(const Link& link, const UploadRecord& record, ReceiverWatch& watch);
 
 } // namespace velmor

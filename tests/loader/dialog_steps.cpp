@@ -7,6 +7,26 @@
 
 namespace velmor::test {
 
+BoxAnswers::BoxAnswers(platform::MessageAnswer answer)
+{
+    m_previous = platform::SetMessageBoxHandler([this, answer](const platform::Message& message) {
+        std::lock_guard lock(m_mutex);
+        m_messages.push_back(message);
+        return message.buttons == platform::MessageButtons::Ok ? platform::MessageAnswer::Ok : answer;
+    });
+}
+
+BoxAnswers::~BoxAnswers()
+{
+    platform::SetMessageBoxHandler(m_previous);
+}
+
+std::vector<platform::Message> BoxAnswers::Messages() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_messages;
+}
+
 std::vector<std::wstring> Pane(LoaderDialog& dialog)
 {
     std::vector<std::wstring> lines;

@@ -6,7 +6,7 @@
 #include "loader/loader_resources.h"
 #include "loader/log/log.h"
 #include "loader/serial/receiver_query.h"
-#include "loader/upload/image_preparation.h"
+#include "platform/paths.h"
 #include "platform/dialog/gui_caller.h"
 #include "platform/dialog/save_file_chooser.h"
 #include "platform/text.h"
@@ -14,7 +14,6 @@
 #include "tests/platform/gui_wait.h"
 #include "tests/support/device_folder.h"
 #include "tests/support/image_files.h"
-#include "tests/support/log_recorder.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -39,25 +38,16 @@ using test::RunDialog;
 
 std::string LogFileText()
 {
-    const auto bytes = test::ReadFile(GetProgramDirectory() + "Velmor.txt");
+    const auto bytes = test::ReadFile(platform::ProgramDirectory() + "Velmor.txt");
     return std::string(bytes.begin(), bytes.end());
 }
 
 class LoaderDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        TheReceiverInfo() = ReceiverInfo {};
-        SetUploadInProgress(false);
-    }
-    void TearDown() override
-    {
-        platform::SetSaveFileHandler({});
-        SetUploadInProgress(false);
-    }
+    void TearDown() override { platform::SetSaveFileHandler({}); }
 
     test::DeviceFolder m_folder;         // no devices in it unless a test adds one
-    test::LogRecorder m_messages {platform::MessageAnswer::No};
+    test::BoxAnswers m_messages {platform::MessageAnswer::No};
     platform::GuiCaller m_gui;
 };
 
@@ -65,7 +55,7 @@ TEST_F(LoaderDialogTest, ControlsInBothModes)
 {
     LoaderDialog dialog(m_gui);
     RunDialog(dialog, [&] {
-        const std::wstring defaultPath = platform::Widen(GetProgramDirectory() + "MarnethAndPfl.bin");
+        const std::wstring defaultPath = platform::Widen(platform::ProgramDirectory() + "MarnethAndPfl.bin");
         EXPECT_EQ(dialog.Widget()->windowTitle().toStdWString(), L"GPS firmware loader");
         EXPECT_EQ(dialog.ItemText(kIdImageCombo), defaultPath);
         EXPECT_EQ(dialog.ComboCount(kIdImageCombo), 1);
@@ -188,8 +178,8 @@ TEST_F(LoaderDialogTest, PaneKeepsThirtyLinesAndTheFileKeepsAll)
     LoaderDialog dialog(m_gui);
     RunDialog(dialog, [&] {
         for (int i = 1; i <= 31; ++i)
-            LogLine(L"line " + std::to_wstring(i));
-        StatusLine(L"a status");
+            dialog.LogLine(L"line " + std::to_wstring(i));
+        dialog.StatusLine(L"a status");
         const auto lines = Pane(dialog);
         ASSERT_EQ(lines.size(), 30u);
         EXPECT_EQ(lines.front(), L"line 2");
@@ -210,19 +200,19 @@ TEST_F(LoaderDialogTest, EnableControlsAroundAnOperation)
     RunDialog(dialog, [&] {
         const int inputs[] = {kIdConnect, kIdImageCombo, kIdBrowseOrSend, kIdModeButton, kIdPortCombo};
         dialog.EnableItem(kIdLoad, true);
-        EnableControls(false, false);
+        EnableControls(dialog, false, false);
         EXPECT_FALSE(dialog.IsItemEnabled(kIdLoad));
         for (int id : inputs)
             EXPECT_FALSE(dialog.IsItemEnabled(id)) << id;
         EXPECT_TRUE(Pane(dialog).empty());
 
-        SetUploadInProgress(true);
-        EnableControls(true, false);
+        dialog.SetUploadInProgress(true);
+        EnableControls(dialog, true, false);
         EXPECT_FALSE(dialog.IsItemEnabled(kIdLoad));
         for (int id : inputs)
             EXPECT_TRUE(dialog.IsItemEnabled(id)) << id;
-        EXPECT_FALSE(UploadInProgress());
-        EnableControls(true, true);
+        EXPECT_FALSE(dialog.UploadInProgress());
+        EnableControls(dialog, true, true);
         EXPECT_EQ(Pane(dialog), (std::vector<std::wstring> {L"Upload failed", L"Upload complete"}));
     });
 }
@@ -239,7 +229,7 @@ TEST_F(LoaderDialogTest, AboutBox)
     EXPECT_EQ(AboutDialog::InfoText(info),
               L"GPS firmware version 0.2\r\nGPS Pfld version 1.7\r\nPFL mode detected\r\n");
 
-    TheReceiverInfo() = info;
+    // The box shows what the last "Connect GPS" found: nothing yet.
     LoaderDialog dialog(m_gui);
     RunDialog(dialog, [&] {
         bool shown = false;
@@ -250,7 +240,7 @@ TEST_F(LoaderDialogTest, AboutBox)
             auto* infoEdit = about->findChild<QPlainTextEdit*>();
             ASSERT_NE(infoEdit, nullptr);
             EXPECT_EQ(infoEdit->toPlainText().toStdWString(),
-                      L"GPS firmware version 0.2\nGPS Pfld version 1.7\nPFL mode detected\n");
+                      L"GPS firmware version N/a\nGPS Pfld version N/a\n");
             shown = true;
             QTest::keyClick(about, Qt::Key_Return);   // its OK button closes it
         });
@@ -258,10 +248,10 @@ TEST_F(LoaderDialogTest, AboutBox)
         EXPECT_TRUE(shown);
 
         // While the flash is being written the logo does nothing.
-        SetUploadInProgress(true);
+        dialog.SetUploadInProgress(true);
         dialog.ClickItem(kIdLogo);
         EXPECT_EQ(QApplication::activeModalWidget(), dialog.Widget());
-        SetUploadInProgress(false);
+        dialog.SetUploadInProgress(false);
     });
 }
 
@@ -277,9 +267,9 @@ TEST_F(LoaderDialogTest, WhileTheFlashIsWrittenNoKeyClosesOrConnects)
     LoaderDialog dialog(gui);
     const int result = RunDialog(dialog, [&] {
         dialog.SendCommand(kIdBrowseOrSend);   // cancelled, yet OK now means "Connect GPS"
-        EnableControls(false, false);          // as "Load" leaves them
-        SetUploadInProgress(true);
-        LogLine(L"Erasing flash...");
+        EnableControls(dialog, false, false);          // as "Load" leaves them
+        dialog.SetUploadInProgress(true);
+        dialog.LogLine(L"Erasing flash...");
         QWidget* captionOk = dialog.Widget()->findChild<QToolButton*>(QStringLiteral("captionOk"));
         // Each way in, answered No where it asks: the dialog stays and nothing else runs.
         const struct {
@@ -305,7 +295,7 @@ TEST_F(LoaderDialogTest, WhileTheFlashIsWrittenNoKeyClosesOrConnects)
         EXPECT_EQ(question.caption, L"Velmor Firmware Loader");
         EXPECT_EQ(question.buttons, platform::MessageButtons::YesNo);
 
-        const test::LogRecorder yes {platform::MessageAnswer::Yes};
+        const test::BoxAnswers yes {platform::MessageAnswer::Yes};
         QTest::keyClick(dialog.Widget(), Qt::Key_Escape);
         EXPECT_EQ(yes.Messages().size(), 1u);
     });

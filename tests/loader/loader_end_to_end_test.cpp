@@ -1,6 +1,7 @@
 // velmor end to end as a user drives it, offscreen: the simulated board on a
 // pseudo-terminal, real clicks on "Connect GPS" and "Load".
 #include "loader/loader_dialog.h"
+#include "platform/paths.h"
 #include "loader/loader_resources.h"
 #include "loader/serial/receiver_query.h"
 #include "loader/upload/image_preparation.h"
@@ -52,7 +53,7 @@ protected:
 
     void ExpectBoardHoldsTheImage()
     {
-        const auto image = test::ReadFile(GetProgramDirectory() + "MarnethAndPfl.bin");
+        const auto image = test::ReadFile(platform::ProgramDirectory() + "MarnethAndPfl.bin");
         const uint32_t size = test::BoardFixture::WordAt(image, 0x4024) - 0x10000000;
         auto flash = test::ReadFile(m_board.FlashPath());
         ASSERT_GE(flash.size(), size);
@@ -61,7 +62,7 @@ protected:
 
     test::DeviceFolder m_folder;
     test::BoardFixture m_board {m_folder};
-    test::LogRecorder m_messages;
+    test::BoxAnswers m_messages;
     platform::GuiCaller m_gui;
 };
 

@@ -38,11 +38,6 @@ std::string Received(receiver::SimulatedBoard& board)
 
 class TerminalDialog : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SetHexDisplay(false);
-        SetPauseDisplay(false);
-    }
     void Send(LoaderDialog& dialog, const std::wstring& command)
     {
         dialog.SetItemText(kIdImageCombo, command);
@@ -55,7 +50,7 @@ protected:
 
     test::DeviceFolder m_folder;
     test::BoardFixture m_board {m_folder};
-    test::LogRecorder m_messages;
+    test::BoxAnswers m_messages;
     platform::GuiCaller m_gui;
 };
 
@@ -95,7 +90,7 @@ TEST_F(TerminalDialog, CommandsAndTheReceiversLines)
 
         // Hex rows of eight bytes.
         ClickCheck(dialog, kIdHex);
-        ASSERT_TRUE(HexDisplay());
+        ASSERT_TRUE(dialog.HexDisplay());
         ASSERT_TRUE(WaitUntil([&] {
             const auto lines = Pane(dialog);
             return !lines.empty() && lines.back().size() == 24 && lines.back()[2] == L' ';
@@ -104,7 +99,7 @@ TEST_F(TerminalDialog, CommandsAndTheReceiversLines)
 
         // Pause: nothing new reaches the pane.
         ClickCheck(dialog, kIdPause);
-        ASSERT_TRUE(PauseDisplay());
+        ASSERT_TRUE(dialog.PauseDisplay());
         QTest::qWait(100);
         const size_t paused = dialog.ListCount(kIdLogPane);
         const auto pausedLast = Pane(dialog).back();
@@ -174,24 +169,6 @@ TEST_F(TerminalDialog, QuickLeaveAndEnterAgain)
     EXPECT_TRUE(m_messages.Messages().empty());
 }
 
-TEST_F(TerminalDialog, ControlBytesAndLongLines)
-{
-    test::PtyPeer peer(m_folder.Path(), "gps1");
-    LoaderDialog dialog(m_gui);
-    RunDialog(dialog, [&] {
-        dialog.SendCommand(kIdModeButton);
-        ASSERT_TRUE(WaitUntil([&] { return peer.Speed() == 4800; }));
-        Send(dialog, L"");
-        ASSERT_EQ(peer.Read(2, 5s), "\r\n");   // the loop is reading now
-        peer.Write("a\x01" "b\x80\xFF" "c\r\n" + std::string(600, 'x') + "\n");
-        ASSERT_TRUE(WaitUntil([&] { return dialog.ListCount(kIdLogPane) == 3; }));
-        EXPECT_EQ(Pane(dialog)[0], L"a b  c");
-        EXPECT_EQ(Pane(dialog)[1], std::wstring(511, L'x'));
-        EXPECT_EQ(Pane(dialog)[2], std::wstring(600 - 512, L'x'));
-        dialog.SendCommand(kIdModeButton);
-    });
-}
-
 // Closing while a worker logs line after line: the dialog goes, the worker ends,
 // and nothing waits on the other for ever.
 TEST_F(TerminalDialog, CloseWhileTheTerminalReceives)
@@ -206,27 +183,28 @@ TEST_F(TerminalDialog, CloseWhileTheTerminalReceives)
             ASSERT_TRUE(WaitUntil([&] { return board.ClientBaud() == 4800 && dialog.ListCount(kIdLogPane) > 3; }));
             QTest::keyClick(dialog.Widget(), Qt::Key_Escape);
         });
+        EXPECT_TRUE(dialog.ShutDownWorkers());
     }
-    EXPECT_EQ(RunningWorkers(), 0);
 }
 
 // Closing during an upload, after saying Yes to the question: the worker stops.
 TEST_F(TerminalDialog, CloseDuringAnUpload)
 {
-    test::LogRecorder yes {platform::MessageAnswer::Yes};
-    auto& board = m_board.Start({}, receiver::MakeSampleImage({}));
+    test::BoxAnswers yes {platform::MessageAnswer::Yes};
+    receiver::BoardOptions options;
+    options.sectorEraseTime = 2s;   // the close comes while the flash is erased, however fast the machine
+    auto& board = m_board.Start(options, receiver::MakeSampleImage({}));
     {
         LoaderDialog dialog(m_gui);
         RunDialog(dialog, [&] {
             QTest::mouseClick(dialog.Item(kIdConnect), Qt::LeftButton);
             ASSERT_TRUE(dialog.IsItemEnabled(kIdLoad));
             QTest::mouseClick(dialog.Item(kIdLoad), Qt::LeftButton);
-            // Programming takes seconds even unpaced: a record's acknowledgement is read 100 ms apart.
-            ASSERT_TRUE(WaitUntil([&] { return UploadInProgress(); }, 90s));
+            ASSERT_TRUE(WaitUntil([&] { return dialog.UploadInProgress(); }, 90s));
             dialog.Widget()->close();
         });
+        EXPECT_TRUE(dialog.ShutDownWorkers());
     }
-    EXPECT_EQ(RunningWorkers(), 0);
     ASSERT_EQ(yes.Messages().size(), 1u);
     EXPECT_EQ(yes.Messages()[0].caption, L"Velmor Firmware Loader");
     EXPECT_EQ(board.Transcript().Uploads().size(), 0u);   // it never finished

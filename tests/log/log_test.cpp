@@ -1,9 +1,7 @@
 // The log file and where log and status lines go.
-#include "loader/log/log.h"
 #include "loader/log/log_file.h"
 #include "platform/text.h"
 #include "tests/support/image_files.h"
-#include "tests/support/log_recorder.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -35,19 +33,14 @@ TEST(LogFileTest, HeaderEntriesAndRuns)
 {
     test::TempDir dir;
     const std::string path = dir.File("Velmor.txt");
-    test::LogRecorder view;
     {
         LogFile file;
         ASSERT_TRUE(file.Open(path, L"GPS firmware loader 1.0.7"));
-        SetLogFile(&file);
-        LogLine(L"first");
-        StatusLine(L"");
-        StatusLine(L"Address:0x10000000.");
-        SetLogFile(nullptr);
+        file.LogLine(L"first");
+        file.StatusLine(L"");
+        file.StatusLine(L"Address:0x10000000.");
     }
     EXPECT_EQ(FileText(path), "GPS firmware loader 1.0.7\r\nfirst\r\n\r\nAddress:0x10000000.\r\n");
-    EXPECT_EQ(view.PaneLines(), std::vector<std::wstring> {L"first"});
-    EXPECT_EQ(view.StatusLines(), (std::vector<std::wstring> {L"", L"Address:0x10000000."}));
 
     // A second run starts the file afresh.
     LogFile again;
@@ -65,18 +58,6 @@ TEST(LogFileTest, EntriesAreOnDiskAtOnceButTheHeaderWaits)
     EXPECT_EQ(FileText(path), "");
     file.Write(L"x");
     EXPECT_EQ(FileText(path), "H\r\nx\r\n");
-}
-
-TEST(LogFileTest, MissingFileIsNoError)
-{
-    test::TempDir dir;
-    test::LogRecorder view;
-    LogFile file;
-    EXPECT_FALSE(file.Open(dir.File("no/such/folder/Velmor.txt"), L"H"));
-    SetLogFile(&file);
-    LogLine(L"still shown");
-    SetLogFile(nullptr);
-    EXPECT_EQ(view.PaneLines(), std::vector<std::wstring> {L"still shown"});
 }
 
 TEST(LogFileTest, LongEntriesAreCutAtACharacterBoundary)

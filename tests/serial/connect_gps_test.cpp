@@ -41,6 +41,7 @@ protected:
     test::DeviceFolder m_folder;
     test::BoardFixture m_board {m_folder};
     test::LogRecorder m_log;
+    ReceiverInfo m_info;
     std::vector<uint8_t> m_image = receiver::MakeSampleImage({});
 };
 
@@ -51,10 +52,10 @@ TEST_P(ConnectAtRate, FindsTheBoardAndReadsItsSections)
     BoardOptions options;
     options.commandRate = GetParam();
     m_board.Start(options, m_image);
-    EXPECT_TRUE(ConnectGps(L"GPS1:"));
+    EXPECT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
     EXPECT_EQ(m_log.PaneLines(), FullReport(GetParam()));
     EXPECT_EQ(m_log.StatusLines(), (std::vector<std::wstring> {L"Waiting data from GPS...", L""}));
-    const ReceiverInfo& info = TheReceiverInfo();
+    const ReceiverInfo& info = m_info;
     EXPECT_EQ(info.baud, GetParam());
     EXPECT_FALSE(info.pflMode);
     EXPECT_TRUE(info.connected);
@@ -69,26 +70,26 @@ TEST_F(ConnectGpsTest, NothingAt38400)
     BoardOptions options;
     options.commandRate = 38400;
     auto& board = m_board.Start(options, m_image);
-    EXPECT_FALSE(ConnectGps(L"GPS1:"));
+    EXPECT_FALSE(ConnectGps(L"GPS1:", m_log, m_info));
     EXPECT_EQ(m_log.PaneLines().back(), L"Cannot connect to GPS.");
     for (const auto& run : board.Transcript().Received())
         EXPECT_NE(run.baud, 38400u);
-    EXPECT_EQ(TheReceiverInfo().baud, 0u);
+    EXPECT_EQ(m_info.baud, 0u);
 }
 
 TEST_F(ConnectGpsTest, SilentBoardIsNotFound)
 {
     auto& board = m_board.Start({}, m_image);
     board.SetFault(BoardFault::Silence, true);
-    EXPECT_FALSE(ConnectGps(L"GPS1:"));
+    EXPECT_FALSE(ConnectGps(L"GPS1:", m_log, m_info));
     EXPECT_EQ(m_log.PaneLines(), (std::vector<std::wstring> {L" GPS flash information", L"Pfld N/a",
                                                             L"Main FW N/a", L"Cannot connect to GPS."}));
-    EXPECT_EQ(TheReceiverInfo().baud, 0u);
+    EXPECT_EQ(m_info.baud, 0u);
 }
 
 TEST_F(ConnectGpsTest, NoPort)
 {
-    EXPECT_FALSE(ConnectGps(L"GPS2:"));
+    EXPECT_FALSE(ConnectGps(L"GPS2:", m_log, m_info));
     EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {L"Cannot open GPS port."});
     ASSERT_EQ(m_log.Messages().size(), 1u);
     EXPECT_EQ(m_log.Messages()[0].text, L"Can not open serial port 1.");
@@ -99,14 +100,14 @@ TEST_F(ConnectGpsTest, PflModeWithAndWithoutFw)
     BoardOptions options;
     options.mode = BoardMode::Pfl;
     auto& board = m_board.Start(options, m_image);
-    EXPECT_TRUE(ConnectGps(L"GPS1:"));
+    EXPECT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
     auto lines = m_log.PaneLines();
     // The resident loader knows no identification query: no FW version.
     auto expected = FullReport(19200);
     expected[6] = L"Main FW ver:N/a";
     expected.insert(expected.begin(), L"PFL mode detected");
     EXPECT_EQ(lines, expected);
-    EXPECT_TRUE(TheReceiverInfo().pflMode);
+    EXPECT_TRUE(m_info.pflMode);
     const auto exchanges = board.Transcript().Exchanges();
     ASSERT_GE(exchanges.size(), 2u);
     EXPECT_EQ(exchanges[1].sentence, "$R10000020");
@@ -117,7 +118,7 @@ TEST_F(ConnectGpsTest, PflModeWithAndWithoutFw)
         noFw[i] = 0xFF;
     m_log.Reset();
     m_board.Start(options, noFw);
-    EXPECT_TRUE(ConnectGps(L"GPS1:"));
+    EXPECT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
     lines = m_log.PaneLines();
     EXPECT_EQ(lines[lines.size() - 2], L"Main FW N/a");
     EXPECT_EQ(lines.back(), L"GPS connected at 19200");
@@ -125,8 +126,8 @@ TEST_F(ConnectGpsTest, PflModeWithAndWithoutFw)
     // A later detection of a board in command mode reads memory with RDM again.
     m_log.Reset();
     auto& normal = m_board.Start({}, m_image);
-    EXPECT_TRUE(ConnectGps(L"GPS1:"));
-    EXPECT_FALSE(TheReceiverInfo().pflMode);
+    EXPECT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
+    EXPECT_FALSE(m_info.pflMode);
     EXPECT_EQ(normal.Transcript().Exchanges().at(1).sentence, "$PKVRQ,RDM,10000020");
 }
 
@@ -146,19 +147,19 @@ TEST_F(ConnectGpsTest, Faults)
         m_log.Reset();
         auto& board = m_board.Start({}, m_image);
         board.SetFault(c.fault, true);
-        EXPECT_EQ(ConnectGps(L"GPS1:"), c.connected);
+        EXPECT_EQ(ConnectGps(L"GPS1:", m_log, m_info), c.connected);
         auto lines = m_log.PaneLines();
         ASSERT_FALSE(lines.empty());
         if (!c.tail.empty()) {
             EXPECT_EQ(std::vector<std::wstring>(lines.begin() + 1, lines.end()), c.tail);
         }
-        EXPECT_EQ(TheReceiverInfo().baud, 4800u);
+        EXPECT_EQ(m_info.baud, 4800u);
     }
     // Without the identification answer only the FW version is missing.
     m_log.Reset();
     auto& board = m_board.Start({}, m_image);
     board.SetFault(BoardFault::NoRid, true);
-    EXPECT_TRUE(ConnectGps(L"GPS1:"));
+    EXPECT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
     auto expected = FullReport(4800);
     expected[6] = L"Main FW ver:N/a";
     EXPECT_EQ(m_log.PaneLines(), expected);

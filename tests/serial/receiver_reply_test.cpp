@@ -1,8 +1,7 @@
-// Reply matching and parsing rules, against a scripted far end.
+// Reply matching and parsing rules, on a scripted line.
 #include "loader/serial/receiver_query.h"
-#include "tests/support/device_folder.h"
 #include "tests/support/log_recorder.h"
-#include "tests/support/pty_peer.h"
+#include "tests/support/scripted_line.h"
 
 #include <gtest/gtest.h>
 
@@ -13,29 +12,19 @@ namespace {
 
 class ReceiverReply : public ::testing::Test {
 protected:
-    void SetUp() override
+    // The reply WaitReply finds in `bytes`, and what is left unread on the line.
+    std::pair<std::string, std::string> Wait(const std::string& bytes, const char* prefix, bool strict)
     {
-        m_port = SerialOpen(L"GPS1:", 4800);
-        ASSERT_NE(m_port, kInvalidPort);
-        SetPflFlag(false);
-    }
-    void TearDown() override
-    {
-        SerialClose(m_port);
-        SetPflFlag(false);
-    }
-
-    std::string Wait(const std::string& bytes, const char* prefix, bool strict)
-    {
-        m_peer.Write(bytes);
-        const char* line = WaitReply(m_port, prefix, strict);
-        return line ? line : "<none>";
+        test::ScriptedLine line({{"", bytes}});
+        const Link link {line, m_log, {}};
+        ReceiverQuery query(link);
+        const char* reply = query.WaitReply(prefix, strict);
+        uint8_t rest[2048] = {};
+        SerialRead(link, rest, sizeof rest - 1);
+        return {reply ? reply : "<none>", reinterpret_cast<char*>(rest)};
     }
 
-    test::DeviceFolder m_folder;
-    test::PtyPeer m_peer {m_folder.Path(), "gps1"};
     test::LogRecorder m_log;
-    PortHandle m_port = kInvalidPort;
 };
 
 TEST_F(ReceiverReply, LineMatching)
@@ -58,25 +47,14 @@ TEST_F(ReceiverReply, LineMatching)
         {"silence", "", "$PKVRR", false, "<none>"},
         {"a CR before the prefix is complete is not an end", "$PK\r\nVRR", "$PKVRR", false, "<none>"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Wait(c.bytes, c.prefix, c.strict), c.expected) << c.legend;
-        m_peer.ReadAll();
-        SerialPurge(m_port);
-    }
-}
+    for (const auto& c : cases)
+        EXPECT_EQ(Wait(c.bytes, c.prefix, c.strict).first, c.expected) << c.legend;
 
-TEST_F(ReceiverReply, StrictMismatchLeavesTheRestUnread)
-{
-    EXPECT_EQ(Wait("xA:PFL\r\n", "A:", true), "<none>");
-    uint8_t buffer[16];
-    EXPECT_EQ(SerialRead(m_port, buffer, 15), 7);
-    EXPECT_STREQ(reinterpret_cast<char*>(buffer), "A:PFL\r\n");
-}
-
-TEST_F(ReceiverReply, OverlongLineRestartsTheMatch)
-{
+    // A strict mismatch leaves the rest unread.
+    EXPECT_EQ(Wait("xA:PFL\r\n", "A:", true), std::make_pair(std::string("<none>"), std::string("A:PFL\r\n")));
+    // An overlong line restarts the match.
     const std::string longLine = "$PKVRR," + std::string(1100, 'x') + "\r\n";
-    EXPECT_EQ(Wait(longLine + "$PKVRR,OK\r\n", "$PKVRR", false), "$PKVRR,OK\r\n");
+    EXPECT_EQ(Wait(longLine + "$PKVRR,OK\r\n", "$PKVRR", false).first, "$PKVRR,OK\r\n");
 }
 
 TEST_F(ReceiverReply, MemoryWords)
@@ -100,11 +78,12 @@ TEST_F(ReceiverReply, MemoryWords)
         {"PFL echo beyond 32 bits", true, "R110000020:5\r\n", kNoWord},
     };
     for (const auto& c : cases) {
-        SetPflFlag(c.pfl);
-        m_peer.Write(c.reply);
-        EXPECT_EQ(ReadReceiverWord(0x10000020, m_port), c.expected) << c.legend;
-        EXPECT_EQ(m_peer.ReadAll(), c.pfl ? "$R10000020\r\n" : "$PKVRQ,RDM,10000020\r\n") << c.legend;
-        SerialPurge(m_port);
+        test::ScriptedLine line({{c.pfl ? "$R10000020\r\n" : "$PKVRQ,RDM,10000020\r\n", c.reply}});
+        const Link link {line, m_log, {}};
+        ReceiverQuery query(link);
+        query.SetPflFlag(c.pfl);
+        EXPECT_EQ(query.ReadReceiverWord(0x10000020), c.expected) << c.legend;
+        EXPECT_TRUE(line.Done()) << c.legend;
     }
 }
 
@@ -112,7 +91,7 @@ TEST(ReceiverReport, SectionLines)
 {
     test::LogRecorder log;
     SectionInfo none;
-    ReportSection(none, "Main FW");
+    ReportSection(log, none, "Main FW");
     SectionInfo pfld;
     pfld.start = 0x10000000;
     pfld.length = 0x2f00;
@@ -120,11 +99,11 @@ TEST(ReceiverReport, SectionLines)
     pfld.major = 1;
     pfld.minor = 7;
     std::strcpy(pfld.text, "1.07");
-    ReportSection(pfld, "Pfld");
+    ReportSection(log, pfld, "Pfld");
     SectionInfo bare = pfld;
     bare.crc = 0;
     bare.major = bare.minor = 0;
-    ReportSection(bare, "Pfld");
+    ReportSection(log, bare, "Pfld");
     EXPECT_EQ(log.PaneLines(), (std::vector<std::wstring> {
                                    L"Main FW N/a",
                                    L"Pfld len:0x2f00", L"Pfld crc:0x1234abcd", L"Pfld ver:1.7 (1.07)",
@@ -134,11 +113,11 @@ TEST(ReceiverReport, SectionLines)
 TEST(ReceiverReport, ReplyText)
 {
     test::LogRecorder log;
-    LogReplyText("$VER,SFLD 2.04 sim\r\n");
-    LogReplyText("$VER,");          // five characters: ignored
-    LogReplyText("$VER,\x01tail");  // cut to "$VER,": nothing left after the skip
-    LogReplyText("$VE\x01long text");
-    LogReplyText(("$VER," + std::string(400, 'a')).c_str());
+    LogReplyText(log, "$VER,SFLD 2.04 sim\r\n");
+    LogReplyText(log, "$VER,");          // five characters: ignored
+    LogReplyText(log, "$VER,\x01tail");  // cut to "$VER,": nothing left after the skip
+    LogReplyText(log, "$VE\x01long text");
+    LogReplyText(log, ("$VER," + std::string(400, 'a')).c_str());
     const auto lines = log.PaneLines();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], L"SFLD 2.04 sim.");
@@ -147,7 +126,7 @@ TEST(ReceiverReport, ReplyText)
     EXPECT_EQ(lines[3], std::wstring(254, L'a') + L".");
 
     log.Reset();
-    LogNarrow(std::string(300, 'b').c_str());
+    LogNarrow(log, std::string(300, 'b').c_str());
     ASSERT_EQ(log.PaneLines().size(), 1u);
     EXPECT_EQ(log.PaneLines()[0].size(), 199u);
 }

@@ -1,43 +1,39 @@
-// The serial operations' rules, against a scripted far end on a pseudo-terminal.
+// The termios port against a pseudo-terminal, and the serial operations'
+// rules on a scripted line.
 #include "loader/serial/serial_link.h"
+#include "platform/paths.h"
+#include "platform/text.h"
 #include "tests/support/device_folder.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/pty_peer.h"
-#include "platform/text.h"
+#include "tests/support/scripted_line.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <grp.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 
 namespace velmor {
 namespace {
 
 using namespace std::chrono_literals;
+using Step = test::ScriptedLine::Step;
 
-class SerialLink : public ::testing::Test {
+class SerialPortTest : public ::testing::Test {
 protected:
-    PortHandle OpenGps1(uint32_t baud = 4800)
-    {
-        PortHandle port = SerialOpen(L"GPS1:", baud);
-        EXPECT_NE(port, kInvalidPort);
-        return port;
-    }
-
     test::DeviceFolder m_folder;
     test::PtyPeer m_peer {m_folder.Path(), "gps1"};
     test::LogRecorder m_log;
 };
 
-TEST_F(SerialLink, OpenChecksTheRateAndReportsFailures)
+TEST_F(SerialPortTest, OpenChecksTheRateAndReportsFailures)
 {
-    for (uint32_t baud : {0u, 12345u, 230400u}) {
-        EXPECT_EQ(SerialOpen(L"GPS1:", baud), kInvalidPort) << baud;
-    }
-    EXPECT_EQ(SerialOpen(L"GPS2:", 4800), kInvalidPort);   // no such device
+    for (uint32_t baud : {0u, 12345u, 230400u})
+        EXPECT_EQ(SerialOpen(L"GPS1:", baud, m_log), nullptr) << baud;
+    EXPECT_EQ(SerialOpen(L"GPS2:", 4800, m_log), nullptr);   // no such device
     const auto messages = m_log.Messages();
     ASSERT_EQ(messages.size(), 4u);
     for (int i = 0; i < 3; ++i) {
@@ -49,123 +45,64 @@ TEST_F(SerialLink, OpenChecksTheRateAndReportsFailures)
     EXPECT_TRUE(m_log.HasPaneLine(platform::Widen(m_folder.Path() + "/gps2: no such device")));
 
     // 38400 is accepted although the loader never asks for it.
-    PortHandle port = OpenGps1(38400);
+    auto port = SerialOpen(L"GPS1:", 38400, m_log);
+    ASSERT_NE(port, nullptr);
     EXPECT_EQ(m_peer.Speed(), 38400u);
     // No sharing: the port is refused while it is open, also to programs that
     // take no lock (the tty's exclusive mode).
-    EXPECT_EQ(SerialOpen(L"GPS1:", 4800), kInvalidPort);
+    EXPECT_EQ(SerialOpen(L"GPS1:", 4800, m_log), nullptr);
     EXPECT_TRUE(m_log.HasPaneLine(platform::Widen(m_folder.Path() + "/gps1: busy, another program holds it")));
     int exclusive = 0;
-    EXPECT_EQ(ioctl(port, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(ioctl(port->Descriptor(), TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 1);
-    SerialClose(port);
-    EXPECT_EQ(port, kInvalidPort);
-    SerialClose(port);   // already closed: nothing happens
-    port = OpenGps1();
-    SerialClose(port);
+
+    // The line settings as the driver holds them: raw 8N1, no flow control.
+    termios settings {};
+    ASSERT_EQ(tcgetattr(port->Descriptor(), &settings), 0);
+    EXPECT_EQ(settings.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(settings.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
+    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(settings.c_oflag & OPOST, 0u);
+
+    port.reset();
+    port = SerialOpen(L"GPS1:", 4800, m_log);
+    EXPECT_NE(port, nullptr);
 }
 
-TEST_F(SerialLink, OpenRefusesWhatIsNoTerminal)
+TEST_F(SerialPortTest, OpenRefusesWhatIsNoTerminal)
 {
-    FILE* f = std::fopen((m_folder.Path() + "/gps2").c_str(), "w");
-    std::fclose(f);
-    EXPECT_EQ(SerialOpen(L"GPS2:", 4800), kInvalidPort);
+    std::fclose(std::fopen((m_folder.Path() + "/gps2").c_str(), "w"));
+    EXPECT_EQ(SerialOpen(L"GPS2:", 4800, m_log), nullptr);
     EXPECT_TRUE(m_log.HasStatusLine(L"SetCommState return error"));
 }
 
-TEST_F(SerialLink, WritesExactBytes)
+TEST_F(SerialPortTest, BytesSpeedAndVanishing)
 {
-    PortHandle port = OpenGps1();
-    EXPECT_EQ(SerialWrite(port, "$A\r\n", 0), 1);
-    EXPECT_EQ(m_peer.ReadAll(), "$A\r\n");
-
-    // An explicit length sends NULs too.
+    auto port = SerialOpen(L"GPS1:", 4800, m_log);
+    ASSERT_NE(port, nullptr);
     const uint8_t bootRequest[7] = {0x24, 0x24, 0x00, 0x07, 0x0A, 0x00, 0x0D};
-    EXPECT_EQ(SerialWrite(port, bootRequest, 7), 1);
+    EXPECT_EQ(port->Write(bootRequest, 7), 7);
     EXPECT_EQ(m_peer.ReadAll(), std::string("\x24\x24\x00\x07\x0A\x00\x0D", 7));
 
-    EXPECT_EQ(SerialWrite(port, "", 0), 1);   // nothing to write: returns at once
-    SerialPutByte(port, 0x90);
-    EXPECT_EQ(m_peer.ReadAll(), "\x90");
-    SerialClose(port);
-}
-
-TEST_F(SerialLink, ReadStoresNulAfterTheBytes)
-{
-    PortHandle port = OpenGps1();
+    // A read waits for the first byte, then takes the burst.
+    m_peer.Write("hello");
     uint8_t buffer[8];
-    std::memset(buffer, 0xAA, sizeof buffer);
-    EXPECT_EQ(SerialRead(port, buffer, 5), 0);
-    EXPECT_EQ(buffer[0], 0xAA);   // nothing came: buffer untouched
-
-    m_peer.Write("hello world");
-    EXPECT_EQ(SerialRead(port, buffer, 5), 5);
+    EXPECT_EQ(port->Read(buffer, 8, 1000ms), 5);
     EXPECT_EQ(std::memcmp(buffer, "hello", 5), 0);
-    EXPECT_EQ(buffer[5], 0);
-    EXPECT_EQ(buffer[6], 0xAA);
-    EXPECT_EQ(SerialRead(port, buffer, 7), 6);
-    EXPECT_STREQ(reinterpret_cast<char*>(buffer), " world");
-    SerialClose(port);
-}
 
-TEST_F(SerialLink, GetByteWakesOnlyWhenAsked)
-{
-    PortHandle port = OpenGps1();
-    uint8_t byte = 0;
-    m_peer.Write("Z");
-    EXPECT_EQ(SerialGetByte(port, byte, 0x55), 1);
-    EXPECT_EQ(byte, 'Z');
-    EXPECT_EQ(m_peer.ReadAll(), "");   // a byte was there: no wake byte
-
-    EXPECT_EQ(SerialGetByte(port, byte, 0), 0);
-    EXPECT_EQ(m_peer.ReadAll(), "");
-
-    EXPECT_EQ(SerialGetByte(port, byte, 0x55), 0);
-    EXPECT_EQ(m_peer.ReadAll(), std::string(10, '\x55'));
-    SerialClose(port);
-}
-
-TEST_F(SerialLink, SetBaudLeavesTheRateToTheDriver)
-{
-    PortHandle port = OpenGps1();
     m_peer.Write("stale");
-    EXPECT_EQ(SerialSetBaud(port, 115200), 1);
+    EXPECT_TRUE(port->SetSpeed(115200));
     EXPECT_EQ(m_peer.Speed(), 115200u);
-    uint8_t buffer[8];
-    EXPECT_EQ(SerialRead(port, buffer, 5), 0);   // purged
+    port->Purge();
+    EXPECT_EQ(port->Read(buffer, 5, 20ms), 0);
+    EXPECT_FALSE(port->SetSpeed(12345));
+    EXPECT_EQ(m_peer.Speed(), 115200u);
 
-    EXPECT_EQ(SerialSetBaud(port, 230400), 1);   // not in the open list, but the driver takes it
-    EXPECT_EQ(m_peer.Speed(), 230400u);
-    EXPECT_EQ(SerialSetBaud(port, 12345), 0);
-    EXPECT_EQ(m_peer.Speed(), 230400u);
-    SerialClose(port);
-}
-
-TEST_F(SerialLink, VanishedPortEndsReadsWithNothing)
-{
-    PortHandle port = OpenGps1();
+    uint32_t flags = 1;
+    EXPECT_FALSE(port->TakeLineErrors(flags));   // a pseudo-terminal keeps no counters
     m_peer.Hangup();
-    uint8_t byte = 0;
-    uint8_t buffer[4];
-    EXPECT_EQ(SerialGetByte(port, byte, 0), 0);
-    EXPECT_EQ(SerialRead(port, buffer, 3), 0);
-    EXPECT_EQ(SerialCheckErrors(port), 0u);
-    SerialClose(port);
-}
-
-TEST(LineErrors, ReportedInFixedOrder)
-{
-    test::LogRecorder log;
-    ReportLineErrors(platform::CE_BREAK | platform::CE_FRAME);
-    EXPECT_EQ(log.StatusLines(), (std::vector<std::wstring> {L"Comm error: 0x00000018:", L"CE_BREAK", L"CE_FRAME"}));
-
-    log.Reset();
-    ReportLineErrors(0x11F);
-    EXPECT_EQ(log.StatusLines(), (std::vector<std::wstring> {L"Comm error: 0x0000011F:", L"CE_BREAK", L"CE_FRAME",
-                                                            L"CE_OVERRUN", L"CE_RXOVER", L"CE_RXPARITY", L"CE_TXFULL"}));
-    log.Reset();
-    ReportLineErrors(0);
-    EXPECT_TRUE(log.StatusLines().empty());
+    EXPECT_EQ(port->Read(buffer, 1, 100ms), -1);
 }
 
 TEST(OpenFailures, SayWhatToDo)
@@ -181,13 +118,101 @@ TEST(OpenFailures, SayWhatToDo)
     EXPECT_EQ(platform::DescribeOpenFailure(EIO, device), device + ": Input/output error");
 }
 
+class SerialOps : public ::testing::Test {
+protected:
+    test::ScriptedLine m_line;
+    test::LogRecorder m_log;
+    Link m_link {m_line, m_log, {}};
+};
+
+TEST_F(SerialOps, WritesExactBytes)
+{
+    m_line.Add({{"$A\r\n"}, {std::string("\x24\x24\x00\x07\x0A\x00\x0D", 7)}, {"\x90"}});
+    EXPECT_EQ(SerialWrite(m_link, "$A\r\n", 0), 1);
+    EXPECT_EQ(SerialWrite(m_link, "\x24\x24\x00\x07\x0A\x00\x0D", 7), 1);   // an explicit length sends NULs too
+    EXPECT_EQ(SerialWrite(m_link, "", 0), 1);   // nothing to write: returns at once
+    SerialPutByte(m_link, 0x90);
+    EXPECT_TRUE(m_line.Done());
+}
+
+TEST_F(SerialOps, ReadStoresNulAfterTheBytes)
+{
+    uint8_t buffer[8];
+    std::memset(buffer, 0xAA, sizeof buffer);
+    EXPECT_EQ(SerialRead(m_link, buffer, 5), 0);
+    EXPECT_EQ(buffer[0], 0xAA);   // nothing came: buffer untouched
+
+    m_line.Add({{"", "hello world"}});
+    EXPECT_EQ(SerialRead(m_link, buffer, 5), 5);
+    EXPECT_EQ(std::memcmp(buffer, "hello", 5), 0);
+    EXPECT_EQ(buffer[5], 0);
+    EXPECT_EQ(buffer[6], 0xAA);
+    EXPECT_EQ(SerialRead(m_link, buffer, 7), 6);
+    EXPECT_STREQ(reinterpret_cast<char*>(buffer), " world");
+}
+
+// Ten empty waits of about 100 ms, a wake byte after each only when asked; a
+// byte ends the wait at once.
+TEST_F(SerialOps, GetByteWaitsAboutASecondAndWakesOnlyWhenAsked)
+{
+    uint8_t byte = 0;
+    m_line.Add({{"", "Z", 30ms}});
+    EXPECT_EQ(SerialGetByte(m_link, byte, 0x55), 1);
+    EXPECT_EQ(byte, 'Z');
+    EXPECT_EQ(m_line.Elapsed(), 30ms);
+    EXPECT_EQ(m_line.Sent(), "");
+
+    const auto before = m_line.Elapsed();
+    EXPECT_EQ(SerialGetByte(m_link, byte, 0), 0);
+    EXPECT_GE(m_line.Elapsed() - before, 1000ms);
+    EXPECT_LE(m_line.Elapsed() - before, 1100ms);
+    EXPECT_EQ(m_line.Sent(), "");
+
+    m_line.Add({{std::string(10, '\x55')}});
+    EXPECT_EQ(SerialGetByte(m_link, byte, 0x55), 0);
+    EXPECT_TRUE(m_line.Done());
+}
+
+TEST_F(SerialOps, SetBaudPurgesAndLineErrorsAreReported)
+{
+    m_line.Add({{"", "stale"}});
+    m_line.Pause(10ms);
+    EXPECT_EQ(SerialSetBaud(m_link, 115200), 1);
+    EXPECT_EQ(m_line.Speeds(), std::vector<uint32_t> {115200});
+    uint8_t buffer[8];
+    EXPECT_EQ(SerialRead(m_link, buffer, 5), 0);   // purged
+
+    m_line.RaiseLineErrors(platform::CE_BREAK | platform::CE_FRAME);
+    EXPECT_EQ(SerialRead(m_link, buffer, 5), 0);
+    m_line.RaiseLineErrors(0x11F);
+    SerialCheckErrors(m_link);
+    EXPECT_EQ(m_log.StatusLines(), (std::vector<std::wstring> {L"Comm error: 0x00000018:", L"CE_BREAK", L"CE_FRAME",
+                                                              L"Comm error: 0x0000011F:", L"CE_BREAK", L"CE_FRAME",
+                                                              L"CE_OVERRUN", L"CE_RXOVER", L"CE_RXPARITY",
+                                                              L"CE_TXFULL"}));
+}
+
+// A vanished line ends reads with nothing and writes within about a second.
+TEST_F(SerialOps, VanishedLineEndsEveryCall)
+{
+    m_line.Vanish();
+    uint8_t byte = 0;
+    uint8_t buffer[4];
+    EXPECT_EQ(SerialGetByte(m_link, byte, 0), 0);
+    EXPECT_EQ(SerialRead(m_link, buffer, 3), 0);
+    const auto before = m_line.Elapsed();
+    EXPECT_EQ(SerialWrite(m_link, "x", 1), 0);
+    SerialPutByte(m_link, 0x55);
+    EXPECT_LE(m_line.Elapsed() - before, 3000ms);
+}
+
 TEST(DeviceNames, MapIntoTheDeviceFolder)
 {
     test::DeviceFolder folder;
     EXPECT_EQ(platform::DevicePath("GPS1:"), folder.Path() + "/gps1");
     EXPECT_EQ(platform::DevicePath("GPS2:"), folder.Path() + "/gps2");
     EXPECT_EQ(platform::DevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
-    unsetenv(platform::kDeviceDirVariable);
+    unsetenv(platform::kDeviceDirVariable);   // the folder restores it
     EXPECT_EQ(platform::DevicePath("GPS1:"), "/dev/gps1");
 }
 

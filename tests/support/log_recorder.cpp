@@ -1,43 +1,32 @@
 #include "tests/support/log_recorder.h"
 
-#include "loader/log/log.h"
-
 #include <algorithm>
 
 namespace velmor::test {
 
-LogRecorder::LogRecorder(platform::MessageAnswer answer)
-{
-    SetLogView(this);
-    m_previousHandler = platform::SetMessageBoxHandler([this, answer](const platform::Message& message) {
-        std::lock_guard lock(m_mutex);
-        m_messages.push_back(message);
-        return message.buttons == platform::MessageButtons::Ok ? platform::MessageAnswer::Ok : answer;
-    });
-}
-
-LogRecorder::~LogRecorder()
-{
-    SetLogView(nullptr);
-    platform::SetMessageBoxHandler(m_previousHandler);
-}
-
-void LogRecorder::AddLogLine(const std::wstring& text)
+void LogRecorder::LogLine(const std::wstring& text)
 {
     std::lock_guard lock(m_mutex);
     m_entries.push_back({Entry::Pane, text});
 }
 
-void LogRecorder::SetStatusLine(const std::wstring& text)
+void LogRecorder::StatusLine(const std::wstring& text)
 {
     std::lock_guard lock(m_mutex);
     m_entries.push_back({Entry::Status, text});
 }
 
-void LogRecorder::ClearLogPane()
+void LogRecorder::ClearPane()
 {
     std::lock_guard lock(m_mutex);
     m_entries.push_back({Entry::Clear, L""});
+}
+
+platform::MessageAnswer LogRecorder::Ask(const platform::Message& message)
+{
+    std::lock_guard lock(m_mutex);
+    m_messages.push_back(message);
+    return message.buttons == platform::MessageButtons::Ok ? platform::MessageAnswer::Ok : m_answer;
 }
 
 void LogRecorder::SetInputControlsEnabled(bool enable)
@@ -46,16 +35,22 @@ void LogRecorder::SetInputControlsEnabled(bool enable)
     m_controlsEnabled = enable;
 }
 
-bool LogRecorder::ControlsEnabled() const
+void LogRecorder::SetUploadInProgress(bool on)
 {
     std::lock_guard lock(m_mutex);
-    return m_controlsEnabled;
+    m_uploadInProgress = on;
 }
 
-std::vector<LogRecorder::Entry> LogRecorder::Entries() const
+bool LogRecorder::UploadInProgress() const
 {
     std::lock_guard lock(m_mutex);
-    return m_entries;
+    return m_uploadInProgress;
+}
+
+void LogRecorder::SetAnswer(platform::MessageAnswer answer)
+{
+    std::lock_guard lock(m_mutex);
+    m_answer = answer;
 }
 
 std::vector<std::wstring> LogRecorder::PaneLines() const

@@ -1,8 +1,8 @@
-// Test double for the reporting seam and the message boxes: records every
-// pane line, status line and message, and answers questions as told.
+// Test double for a reporter: records every pane line, status line and
+// message, and answers questions as told.
 #pragma once
 
-#include "loader/log/log_view.h"
+#include "loader/log/log.h"
 #include "platform/message_box.h"
 
 #include <mutex>
@@ -11,24 +11,24 @@
 
 namespace velmor::test {
 
-class LogRecorder : public LogView {
+class LogRecorder : public Reporter {
 public:
     struct Entry {
         enum Kind { Pane, Status, Clear } kind;
         std::wstring text;
     };
 
-    // Binds itself as the log view and the message-box handler; unbinds on destruction.
-    explicit LogRecorder(platform::MessageAnswer answer = platform::MessageAnswer::No);
-    ~LogRecorder() override;
+    explicit LogRecorder(platform::MessageAnswer answer = platform::MessageAnswer::No) : m_answer(answer) {}
 
-    void AddLogLine(const std::wstring& text) override;
-    void SetStatusLine(const std::wstring& text) override;
-    void ClearLogPane() override;
+    void LogLine(const std::wstring& text) override;
+    void StatusLine(const std::wstring& text) override;
+    void ClearPane() override;
+    platform::MessageAnswer Ask(const platform::Message& message) override;
     void SetInputControlsEnabled(bool enable) override;
-    bool ControlsEnabled() const;
+    void SetUploadInProgress(bool on) override;
+    bool UploadInProgress() const;
+    void SetAnswer(platform::MessageAnswer answer);
 
-    std::vector<Entry> Entries() const;
     std::vector<std::wstring> PaneLines() const;     // since the last clear
     std::vector<std::wstring> StatusLines() const;
     std::vector<platform::Message> Messages() const;
@@ -41,7 +41,8 @@ private:
     std::vector<Entry> m_entries;
     std::vector<platform::Message> m_messages;
     bool m_controlsEnabled = true;
-    platform::MessageBoxHandler m_previousHandler;
+    bool m_uploadInProgress = false;
+    platform::MessageAnswer m_answer;
 };
 
 } // namespace velmor::test

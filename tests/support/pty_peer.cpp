@@ -79,32 +79,6 @@ std::string PtyPeer::ReadAll(std::chrono::milliseconds quiet)
     }
 }
 
-bool PtyPeer::WaitConsumed(std::chrono::milliseconds wait)
-{
-    // A second descriptor on the terminal only to ask how much input is unread.
-    const int probe = open(m_link.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    if (probe < 0)
-        return false;
-    auto unread = [probe] {
-        int pending = 0;
-        return ioctl(probe, FIONREAD, &pending) == 0 ? pending : -1;
-    };
-    // Written bytes reach the terminal's input queue a moment later: wait to see
-    // them there (or see them already gone), then until they have been read.
-    const auto now = std::chrono::steady_clock::now;
-    const auto arrival = now() + std::chrono::milliseconds(200);
-    while (unread() == 0 && now() < arrival)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const auto deadline = now() + wait;
-    int pending = unread();
-    while (pending > 0 && now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        pending = unread();
-    }
-    close(probe);
-    return pending == 0;
-}
-
 uint32_t PtyPeer::Speed() const
 {
     termios t {};

@@ -23,8 +23,6 @@ public:
     std::string Read(size_t count, std::chrono::milliseconds wait);
     // Everything the other side wrote so far, waiting `quiet` for more.
     std::string ReadAll(std::chrono::milliseconds quiet = std::chrono::milliseconds(50));
-    // Waits until the other side has read everything written to it.
-    bool WaitConsumed(std::chrono::milliseconds wait = std::chrono::seconds(5));
     // The line speed the other side set.
     uint32_t Speed() const;
     // Closes the master: the port vanishes under the other side.

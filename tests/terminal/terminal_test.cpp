@@ -19,20 +19,14 @@ using test::WaitUntil;
 
 class Terminal : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SetHexDisplay(false);
-        SetPauseDisplay(false);
-        SetPortName(L"GPS1:");
-        SetTerminalBaud(4800);
-    }
     void TearDown() override { Stop(); }
 
     // Enters terminal mode as the dialog does: a new session, the worker, then the rate.
     void Start(int baudCommand = CmdBaud4800)
     {
-        m_session = BeginTerminalSession();
-        m_worker = std::thread([session = m_session, port = PortName()] { RunOperation(port, L"", true, session); });
+        m_session = std::make_shared<TerminalSession>(m_session);
+        m_session->baud = m_baud;
+        m_worker = std::thread([this, session = m_session] { RunTerminal(*session, m_log); });
         PostCommand(baudCommand);
     }
     // Waits until the loop has switched to `baud` and is reading: a rate change
@@ -52,9 +46,10 @@ protected:
     }
     void Send(const std::wstring& text)
     {
-        SetSendText(text);
+        m_session->SetSendText(text);
         PostCommand(CmdSend);
     }
+    void PostCommand(int command) { m_session->Post(command); }
     bool PaneHas(const std::wstring& line)
     {
         return WaitUntil([&] { return m_log.HasPaneLine(line); });
@@ -64,6 +59,7 @@ protected:
     test::PtyPeer m_peer {m_folder.Path(), "gps1"};
     test::LogRecorder m_log;
     std::shared_ptr<TerminalSession> m_session;
+    uint32_t m_baud = 4800;
     std::thread m_worker;
 };
 
@@ -108,70 +104,15 @@ TEST_F(Terminal, TextLines)
     EXPECT_EQ(lines[4].size(), 1100u - 1024);
 }
 
-TEST_F(Terminal, HexRowsAndPause)
-{
-    Start();
-    Ready(4800, m_peer);
-    SetHexDisplay(true);
-    m_peer.Write(std::string("\x91\x05\x00\x7F\x80\x0D\x0A\x41\x42", 9));
-    ASSERT_TRUE(PaneHas(L"91 05 00 7F 80 0D 0A 41 "));
-
-    SetHexDisplay(false);
-    m_peer.Write("\r\n");   // ends the row begun in hex: "42 "
-    ASSERT_TRUE(PaneHas(L"42 "));
-
-    SetPauseDisplay(true);
-    m_peer.Write("dropped one\r\nhalf");
-    ASSERT_TRUE(m_peer.WaitConsumed());
-    SetPauseDisplay(false);
-    m_peer.Write(" line\r\nshown\r\n");
-    ASSERT_TRUE(PaneHas(L"shown"));
-    const auto lines = m_log.PaneLines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), L"dropped one"), 0);
-    EXPECT_EQ(lines.back(), L"shown");
-}
-
-TEST_F(Terminal, PortChangeReopens)
-{
-    test::PtyPeer second {m_folder.Path(), "gps2"};
-    SetTerminalBaud(19200);
-    Start(CmdBaud19200);
-    Ready(19200, m_peer);
-    SetPortName(L"GPS2:");
-    PostCommand(CmdReopen);
-    ASSERT_TRUE(WaitUntil([&] { return second.Speed() == 19200; }));
-    Send(L"$PKVRQ,PRT");
-    EXPECT_EQ(second.Read(12, 3s), "$PKVRQ,PRT\r\n");
-    EXPECT_EQ(m_peer.ReadAll(), "");
-}
-
 TEST_F(Terminal, ReopenFailureEndsTheTerminal)
 {
     Start();
-    SetPortName(L"GPS3:");
+    m_session->SetPortName(L"GPS3:");
     PostCommand(CmdReopen);
     ASSERT_TRUE(m_session->WaitEnded(5000));
     m_worker.join();
     EXPECT_EQ(m_log.Messages().size(), 1u);
     EXPECT_EQ(m_log.Messages()[0].text, L"Can not open serial port 1.");
-}
-
-TEST_F(Terminal, QuickLeaveAndReenter)
-{
-    Start();
-    ASSERT_TRUE(WaitUntil([&] { return m_peer.Speed() == 4800; }));
-    std::shared_ptr<TerminalSession> first = m_session;
-    std::thread firstWorker = std::move(m_worker);
-
-    // Leave and enter again at once: the new rate command must not replace the stop.
-    PostCommand(CmdStop);
-    Start(CmdBaud57600);
-    ASSERT_TRUE(first->WaitEnded(5000));
-    firstWorker.join();
-    Ready(57600, m_peer);
-    Send(L"$PKVRQ,PRT");
-    EXPECT_EQ(m_peer.Read(12, 3s), "$PKVRQ,PRT\r\n");
-    EXPECT_TRUE(m_log.Messages().empty());   // the second terminal opened the port
 }
 
 TEST(TerminalParse, HexBytes)

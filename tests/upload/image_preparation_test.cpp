@@ -57,15 +57,14 @@ class Preparation : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        TheReceiverInfo() = ReceiverInfo {};
-        TheReceiverInfo().pfld.crc = WordAt(m_image, 0x2000);
+        m_job.receiver.pfld.crc = WordAt(m_image, 0x2000);
     }
 
     bool Prepare(const Bytes& image, const std::string& name = "image.bin")
     {
         m_path = m_dir.File(name);
         test::WriteFile(m_path, image);
-        return PrepareImage(W(m_path));
+        return PrepareImage(W(m_path), m_job, m_log);
     }
 
     // The pane lines after the SFLD choice's three lines and the "Opening" line.
@@ -79,6 +78,7 @@ protected:
     std::string m_path;
     Bytes m_image = receiver::MakeSampleImage({});
     test::LogRecorder m_log {platform::MessageAnswer::No};
+    UploadJob m_job;
 };
 
 TEST_F(Preparation, GoodImageWhosePfldTheReceiverHas)
@@ -94,28 +94,29 @@ TEST_F(Preparation, GoodImageWhosePfldTheReceiverHas)
                                      L"PFL is up to date", L"Complete"}));
     EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {L"Image type: Binary"});
     EXPECT_TRUE(m_log.Messages().empty());
-    EXPECT_FALSE(PfldUpdate());
-    EXPECT_EQ(TheImageSource().Size(), 0x24000u);
-    EXPECT_EQ(TheSfldReader().LowestAddress(), 0x40000000u);
+    EXPECT_FALSE(m_job.pfldUpdate);
+    EXPECT_EQ(m_job.image.Size(), 0x24000u);
+    EXPECT_EQ(m_job.sfld.LowestAddress(), 0x40000000u);
 }
 
 TEST_F(Preparation, PfldUpdateQuestion)
 {
-    TheReceiverInfo().pfld.crc = 0x12345678;
+    m_job.receiver.pfld.crc = 0x12345678;
     EXPECT_FALSE(Prepare(m_image));
     ASSERT_EQ(m_log.Messages().size(), 1u);
     EXPECT_EQ(m_log.Messages()[0].text, L"PFLD update requiered.\r\nContinue ?");
     EXPECT_EQ(m_log.Messages()[0].caption, L" Warning: Unsafe mode");
     EXPECT_EQ(m_log.Messages()[0].buttons, platform::MessageButtons::YesNo);
     EXPECT_EQ(m_log.PaneLines().back(), L"Canceled by user");
-    EXPECT_FALSE(PfldUpdate());
+    EXPECT_FALSE(m_job.pfldUpdate);
 
-    test::LogRecorder yes {platform::MessageAnswer::Yes};
+    m_log.Reset();
+    m_log.SetAnswer(platform::MessageAnswer::Yes);
     EXPECT_TRUE(Prepare(m_image));
-    const auto lines = yes.PaneLines();
+    const auto lines = m_log.PaneLines();
     EXPECT_EQ(std::vector<std::wstring>(lines.end() - 2, lines.end()),
               (std::vector<std::wstring> {L"PFLD mode ... On", L"Complete"}));
-    EXPECT_TRUE(PfldUpdate());
+    EXPECT_TRUE(m_job.pfldUpdate);
 }
 
 TEST_F(Preparation, Refusals)
@@ -178,7 +179,7 @@ TEST_F(Preparation, SizeLimitsAreSilent)
         const std::string path = m_dir.File("short.bin");
         test::WriteFile(path, image);
         FILE* f = std::fopen(path.c_str(), "rb");
-        EXPECT_EQ(CheckBinaryImage(f), 0u) << length;
+        EXPECT_EQ(CheckBinaryImage(f, log), 0u) << length;
         std::fclose(f);
         EXPECT_TRUE(log.PaneLines().empty()) << length;
     }
@@ -187,7 +188,7 @@ TEST_F(Preparation, SizeLimitsAreSilent)
 TEST_F(Preparation, OpenAndFormatErrors)
 {
     m_path = m_dir.File("missing.bin");
-    EXPECT_FALSE(PrepareImage(W(m_path)));
+    EXPECT_FALSE(PrepareImage(W(m_path), m_job, m_log));
     EXPECT_EQ(m_log.PaneLines().back(), W("File open error (" + m_path + ")"));
 
     m_log.Reset();
@@ -231,7 +232,7 @@ TEST_F(Preparation, SRecordRefusals)
         {"FW checksum", badFw, Hex("FW CRC: 0x%08x 0x%08x FAILED.", WordAt(m_image, 0x24000), ~WordAt(m_image, 0x24000))},
         {"not at the flash base", fwOnly, L""},
     };
-    TheReceiverInfo().pfld.crc = 0x12345678;   // any image that got this far would ask
+    m_job.receiver.pfld.crc = 0x12345678;   // any image that got this far would ask
     for (const auto& c : cases) {
         m_log.Reset();
         EXPECT_FALSE(Prepare(Bytes(c.text.begin(), c.text.end()), "image.s37")) << c.legend;
@@ -266,8 +267,8 @@ TEST_F(Preparation, EmbeddedSfld)
     ASSERT_TRUE(expected.Open(section.c_str()));
     std::vector<test::RecordInfo> want, got;
     ASSERT_TRUE(test::ReadAllRecords(expected, want));
-    TheSfldReader().Rewind();
-    ASSERT_TRUE(test::ReadAllRecords(TheSfldReader(), got));
+    m_job.sfld.Rewind();
+    ASSERT_TRUE(test::ReadAllRecords(m_job.sfld, got));
     ASSERT_EQ(got.size(), want.size());
     for (size_t i = 0; i < got.size(); ++i)
         EXPECT_EQ(got[i].frame, want[i].frame) << i;
@@ -303,8 +304,8 @@ TEST_F(Preparation, SfldSectionThatIsNotOne)
         if (!c.why.empty()) {
             EXPECT_EQ(*(skipped - 1), c.why) << c.legend;
         }
-        EXPECT_EQ(TheSfldReader().LowestAddress(), 0x40000000u) << c.legend;   // sfld.hex
-        EXPECT_TRUE(TheSfldReader().HasData()) << c.legend;
+        EXPECT_EQ(m_job.sfld.LowestAddress(), 0x40000000u) << c.legend;   // sfld.hex
+        EXPECT_TRUE(m_job.sfld.HasData()) << c.legend;
     }
 }
 

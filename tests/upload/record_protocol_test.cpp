@@ -1,82 +1,49 @@
-// The record exchange, wire byte by wire byte, against a scripted receiver.
+// The record exchange, wire byte by wire byte, on a scripted line.
 #include "loader/upload/byte_codes.h"
 #include "loader/upload/flash_programming.h"
 #include "loader/upload/record_protocol.h"
-#include "tests/support/device_folder.h"
 #include "tests/support/log_recorder.h"
-#include "tests/support/pty_peer.h"
+#include "tests/support/scripted_line.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
-#include <future>
-#include <thread>
 
 namespace velmor {
 namespace {
 
 using namespace std::chrono_literals;
+using Step = test::ScriptedLine::Step;
+
+const std::string kSync(1, char(SYNC_CODE));
+const std::string kRecWait(1, char(REC_WAIT_CODE));
 
 class RecordExchange : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_port = SerialOpen(L"GPS1:", 115200);
-        ASSERT_NE(m_port, kInvalidPort);
         const uint16_t data[3] = {0x01, 0x02, 0x03};
         m_record.Reset();
         m_record.Append(0x10000000, 3, data);
         m_record.Finalise();
         m_frame.assign(reinterpret_cast<const char*>(m_record.Frame()), m_record.WireLength());
     }
-    void TearDown() override
-    {
-        if (m_receiver.joinable())
-            m_receiver.join();
-        SerialClose(m_port);
-    }
 
-    // The receiver's side, run while the loader sends.
-    template <typename Script>
-    void Receiver(Script script)
-    {
-        m_receiver = std::thread(script);
-    }
-    // Waits for the loader's SYNC_CODE and answers REC_WAIT_CODE, then takes the frame.
-    void ExpectSyncAndFrame()
-    {
-        EXPECT_EQ(m_peer.Read(1, 3s), std::string(1, char(SYNC_CODE)));
-        m_peer.Write(std::string(1, char(REC_WAIT_CODE)));
-        EXPECT_EQ(m_peer.Read(m_frame.size(), 3s), m_frame);
-    }
-    void WaitForStatus(const std::wstring& text)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!m_log.HasStatusLine(text) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(5ms);
-    }
-
-    test::DeviceFolder m_folder;
-    test::PtyPeer m_peer {m_folder.Path(), "gps1"};
+    test::ScriptedLine m_line;
     test::LogRecorder m_log;
-    PortHandle m_port = kInvalidPort;
-    ReceiverWatch m_watch;
+    const Link m_link {m_line, m_log, {}};
+    ReceiverWatch m_watch {UploadLimits {}, m_line};
     UploadRecord m_record;
     std::string m_frame;
-    std::thread m_receiver;
 };
 
 TEST_F(RecordExchange, AcceptedAfterStrayBytes)
 {
-    Receiver([this] {
-        ExpectSyncAndFrame();
-        m_peer.Write("\x01\x02\x91" "\x55");
-    });
-    EXPECT_TRUE(SendRecord(m_port, m_record, m_watch));
-    m_receiver.join();
+    m_line.Add({{kSync, kRecWait}, {m_frame, "\x01\x02\x91" "\x55"}});
+    EXPECT_TRUE(SendRecord(m_link, m_record, m_watch));
     EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {L"Address:0x10000000."});
-    EXPECT_EQ(m_peer.ReadAll(), "");   // nothing after the frame
+    EXPECT_TRUE(m_line.Done());
+    EXPECT_EQ(m_line.Sent(), kSync + m_frame);   // nothing after the frame
 }
 
 TEST_F(RecordExchange, ErrorCodesThenResynchronisation)
@@ -87,60 +54,40 @@ TEST_F(RecordExchange, ErrorCodesThenResynchronisation)
         {NO_REC_END, L"ERROR: NO_REC_END"},
     };
     for (const auto& [code, text] : codes) {
-        m_log.Reset();
-        Receiver([this, code = code] {
-            ExpectSyncAndFrame();
-            m_peer.Write(std::string(1, char(code)) + char(REC_WAIT_CODE));
-        });
-        EXPECT_FALSE(SendRecord(m_port, m_record, m_watch));
-        m_receiver.join();
-        EXPECT_EQ(m_log.StatusLines(), (std::vector<std::wstring> {text, L"Repeat Sending Record."}));
-        EXPECT_EQ(m_peer.ReadAll(), "");   // the record is not sent again here
+        test::ScriptedLine line({{kSync, kRecWait}, {m_frame, std::string(1, char(code)) + kRecWait}});
+        test::LogRecorder log;
+        ReceiverWatch watch(UploadLimits {}, line);
+        EXPECT_FALSE(SendRecord(Link {line, log, {}}, m_record, watch));
+        EXPECT_EQ(log.StatusLines(), (std::vector<std::wstring> {text, L"Repeat Sending Record."}));
+        EXPECT_EQ(line.Sent(), kSync + m_frame);   // the record is not sent again here
+        EXPECT_EQ(watch.LastFailure(), text);
     }
 }
 
 TEST_F(RecordExchange, NoRecWaitThenResyncShowsEachStrayByte)
 {
-    Receiver([this] {
-        EXPECT_EQ(m_peer.Read(1, 3s), std::string(1, char(SYNC_CODE)));
-        m_peer.Write("x");   // not REC_WAIT_CODE; then silence
-        WaitForStatus(L"Repeat Sending Record.");
-        m_peer.Write("a");
-        EXPECT_EQ(m_peer.Read(1, 3s), std::string(1, char(SYNC_CODE)));
-        m_peer.Write("b");
-        EXPECT_EQ(m_peer.Read(1, 3s), std::string(1, char(SYNC_CODE)));
-        m_peer.Write(std::string(1, char(REC_WAIT_CODE)));
-    });
-    EXPECT_FALSE(SendRecord(m_port, m_record, m_watch));
-    m_receiver.join();
+    // "x" is no REC_WAIT_CODE; after a second of silence the resynchronisation
+    // answers each stray byte with SYNC_CODE until REC_WAIT_CODE comes.
+    m_line.Add({{kSync, "x"}, {"", "a", 1500ms}, {kSync, "b"}, {kSync, kRecWait}});
+    EXPECT_FALSE(SendRecord(m_link, m_record, m_watch));
     EXPECT_EQ(m_log.StatusLines(), (std::vector<std::wstring> {L"Repeat Sending Record.", L"Rcv:0 a", L"Rcv:1 b"}));
+    EXPECT_TRUE(m_line.Done());
 }
 
-TEST_F(RecordExchange, TwoHundredRecWaitsAreTolerated)
+TEST_F(RecordExchange, RecWaitFloodAndBreak)
 {
-    Receiver([this] {
-        ExpectSyncAndFrame();
-        m_peer.Write(std::string(200, char(REC_WAIT_CODE)) + char(SYNC_CODE));
-    });
-    EXPECT_TRUE(SendRecordOnce(m_port, m_record, m_watch));
-    m_receiver.join();
+    // Two hundred REC_WAIT codes are tolerated; from the 201st each resends the frame.
+    m_line.Add({{kSync, kRecWait}, {m_frame, std::string(200, char(REC_WAIT_CODE)) + kSync}});
+    EXPECT_TRUE(SendRecordOnce(m_link, m_record, m_watch));
     EXPECT_FALSE(m_log.HasStatusLine(L"REC_WAIT break"));
-}
 
-TEST_F(RecordExchange, RecWaitBreakResendsTheFrame)
-{
-    Receiver([this] {
-        ExpectSyncAndFrame();
-        m_peer.Write(std::string(201, char(REC_WAIT_CODE)));
-        EXPECT_EQ(m_peer.Read(m_frame.size(), 5s), m_frame);   // sent again
-        m_peer.Write(std::string(1, char(REC_WAIT_CODE)));      // the 202nd: again
-        EXPECT_EQ(m_peer.Read(m_frame.size(), 5s), m_frame);
-        m_peer.Write(std::string(1, char(SYNC_CODE)));
-    });
-    EXPECT_TRUE(SendRecordOnce(m_port, m_record, m_watch));
-    m_receiver.join();
+    m_log.Reset();
+    m_line.Add({{kSync, kRecWait}, {m_frame, std::string(201, char(REC_WAIT_CODE))}, {m_frame, kRecWait},
+                {m_frame, kSync}});
+    EXPECT_TRUE(SendRecordOnce(m_link, m_record, m_watch));
     EXPECT_EQ(m_log.StatusLines(),
               (std::vector<std::wstring> {L"REC_WAIT break", L"REC_WAIT break", L"Address:0x10000000."}));
+    EXPECT_TRUE(m_line.Done());
 }
 
 TEST_F(RecordExchange, EndRecordShowsAddressZero)
@@ -148,22 +95,18 @@ TEST_F(RecordExchange, EndRecordShowsAddressZero)
     m_record.Reset();
     m_record.Finalise();
     m_record.MakeEndRecord();
-    m_frame.assign(reinterpret_cast<const char*>(m_record.Frame()), m_record.WireLength());
-    ASSERT_EQ(m_frame, std::string("\x5B\x00\x00\x00\x00\x5D", 6));
-    Receiver([this] {
-        ExpectSyncAndFrame();
-        m_peer.Write(std::string(1, char(SYNC_CODE)));
-    });
-    EXPECT_TRUE(SendRecord(m_port, m_record, m_watch));
-    m_receiver.join();
+    const std::string frame(reinterpret_cast<const char*>(m_record.Frame()), m_record.WireLength());
+    ASSERT_EQ(frame, std::string("\x5B\x00\x00\x00\x00\x5D", 6));
+    m_line.Add({{kSync, kRecWait}, {frame, kSync}});
+    EXPECT_TRUE(SendRecord(m_link, m_record, m_watch));
     EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {L"Address:0x00000000."});
 }
 
 TEST_F(RecordExchange, WaitForByteSkipsOthersAndGivesUpOnSilence)
 {
-    m_peer.Write("abc\x07zz");
-    EXPECT_TRUE(WaitForByte(m_port, BOOT_MODE_CMD, m_watch));
-    EXPECT_FALSE(WaitForByte(m_port, BOOT_MODE_CMD, m_watch));   // "zz", then silence
+    m_line.Add({{"", "abc\x07zz"}});
+    EXPECT_TRUE(WaitForByte(m_link, BOOT_MODE_CMD, m_watch));
+    EXPECT_FALSE(WaitForByte(m_link, BOOT_MODE_CMD, m_watch));   // "zz", then silence
 }
 
 TEST_F(RecordExchange, EraseProgress)
@@ -180,59 +123,46 @@ TEST_F(RecordExchange, EraseProgress)
     };
     for (const auto& c : cases) {
         m_log.Reset();
-        m_peer.Write(c.bytes);
-        EXPECT_EQ(WaitForErase(m_port, m_watch), c.result);
+        m_line.Add({{"", c.bytes}});
+        EXPECT_EQ(WaitForErase(m_link, m_watch), c.result);
         EXPECT_EQ(m_log.StatusLines(), c.status);
     }
 }
 
-// A receiver that goes quiet, or only chatters, ends every wait within the
-// silence limit; the step fails as if the receiver had answered with an error.
+// A receiver that goes quiet, or only chatters, ends every wait after 30 s
+// without what the step waits for; the step fails as if the receiver had
+// answered with an error.
 TEST_F(RecordExchange, SilenceAndChatterEndEveryWait)
 {
-    constexpr auto kLimit = 1500ms;
-    const auto frameThen = [this](auto step) {
-        return [this, step] {
-            Receiver([this] { ExpectSyncAndFrame(); });
-            return step();
-        };
-    };
+    const Step chatter {"", "?", 50ms, 2000};   // no protocol byte, for 100 s
+    UploadJob job;
     struct Case {
         const char* legend;
-        bool chatter;   // foreign bytes instead of silence
-        std::function<bool()> wait;
+        std::vector<Step> script;
+        std::function<bool(const Link&, ReceiverWatch&)> wait;
+        std::chrono::milliseconds within;
     } cases[] = {
-        {"record reply, silent", false, frameThen([this] { return SendRecordOnce(m_port, m_record, m_watch); })},
-        {"record reply, chatter", true, frameThen([this] { return SendRecordOnce(m_port, m_record, m_watch); })},
-        {"resynchronisation, silent", false, frameThen([this] { return SendRecord(m_port, m_record, m_watch); })},
-        {"byte wait, chatter", true, [this] { return WaitForByte(m_port, SYNC_CODE, m_watch); }},
-        {"erase, silent", false, [this] { return WaitForErase(m_port, m_watch); }},
-        {"version poll, silent", false, [this] { return UploadFlash(m_port, m_watch); }},
+        {"record reply, silent", {{kSync, kRecWait}, {m_frame}},
+         [this](const Link& l, ReceiverWatch& w) { return SendRecordOnce(l, m_record, w); }, 31s},
+        {"record reply, chatter", {{kSync, kRecWait}, {m_frame}, chatter},
+         [this](const Link& l, ReceiverWatch& w) { return SendRecordOnce(l, m_record, w); }, 31s},
+        {"resynchronisation after silence", {{kSync, kRecWait}, {m_frame}},
+         [this](const Link& l, ReceiverWatch& w) { return SendRecord(l, m_record, w); }, 32s},
+        {"byte wait, chatter", {chatter},
+         [](const Link& l, ReceiverWatch& w) { return WaitForByte(l, SYNC_CODE, w); }, 31s},
+        {"erase, silent", {}, [](const Link& l, ReceiverWatch& w) { return WaitForErase(l, w); }, 31s},
+        // A stray SYNC_CODE brought the hand-off here: no SFLD answers the version poll.
+        {"version poll, silent", {},
+         [&job](const Link& l, ReceiverWatch& w) { return UploadFlash(l, job, w); }, 11s},
     };
     for (auto& c : cases) {
-        SerialPurge(m_port);   // the last case's chatter
-        m_watch = ReceiverWatch(UploadLimits {kLimit, kLimit});
-        std::atomic<bool> done {false};
-        std::thread chatter([&] {
-            while (c.chatter && !done) {
-                m_peer.Write("?");   // no protocol byte
-                std::this_thread::sleep_for(50ms);
-            }
-        });
-        const auto start = std::chrono::steady_clock::now();
-        auto wait = std::async(std::launch::async, c.wait);
-        if (wait.wait_for(kLimit * 4) != std::future_status::ready) {
-            ADD_FAILURE() << c.legend << ": still waiting";
-            SetStopRequested(true);
-        }
-        EXPECT_FALSE(wait.get()) << c.legend;
-        SetStopRequested(false);
-        done = true;
-        chatter.join();
-        if (m_receiver.joinable())
-            m_receiver.join();
-        EXPECT_GE(std::chrono::steady_clock::now() - start, kLimit - 100ms) << c.legend;
-        m_peer.ReadAll();
+        test::ScriptedLine line(c.script);
+        line.AllowMore();   // the version polls
+        test::LogRecorder log;
+        ReceiverWatch watch(UploadLimits {}, line);
+        EXPECT_FALSE(c.wait(Link {line, log, {}}, watch)) << c.legend;
+        EXPECT_GE(line.Elapsed(), c.within - 2s) << c.legend;
+        EXPECT_LE(line.Elapsed(), c.within) << c.legend;
     }
 }
 

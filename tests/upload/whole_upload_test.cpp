@@ -6,6 +6,7 @@
 #include "loader/serial/receiver_query.h"
 #include "loader/upload/byte_codes.h"
 #include "loader/upload/image_preparation.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/image_files.h"
@@ -38,13 +39,6 @@ receiver::SampleImageOptions NewFirmware(uint32_t fwSize = 0x8000)
 
 class WholeUpload : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SetStopRequested(false);
-        SetPflFlag(false);
-        TheReceiverInfo() = ReceiverInfo {};
-    }
-
     receiver::SimulatedBoard& StartBoard(receiver::BoardMode mode = receiver::BoardMode::Command)
     {
         receiver::BoardOptions options;
@@ -58,16 +52,20 @@ protected:
     int Upload(const Bytes& image, const std::string& name = "image.bin", const UploadLimits& limits = {},
                const std::function<void()>& meanwhile = {})
     {
-        EXPECT_TRUE(ConnectGps(L"GPS1:"));
+        EXPECT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
         m_imagePath = m_folder.File(name);
         test::WriteFile(m_imagePath, image);
-        auto run = std::async(std::launch::async, [this, limits] {
-            return RunOperation(L"GPS1:", platform::Widen(m_imagePath), false, nullptr, limits);
+        std::stop_source stop;
+        auto run = std::async(std::launch::async, [this, limits, token = stop.get_token()] {
+            UploadJob job;
+            job.receiver = m_info;
+            job.limits = limits;
+            return RunUpload(L"GPS1:", platform::Widen(m_imagePath), job, m_log, token);
         });
         if (meanwhile)
             meanwhile();
         if (run.wait_for(kUploadLimit) != std::future_status::ready) {
-            SetStopRequested(true);
+            stop.request_stop();
             ADD_FAILURE() << "the upload did not end";
         }
         return run.get();
@@ -92,10 +90,11 @@ protected:
     bool Logged(const std::wstring& line) { return m_log.HasPaneLine(line); }
     bool Shown(const std::wstring& line) { return m_log.HasStatusLine(line); }
 
-    const std::string m_sfldHex = GetProgramDirectory() + "sfld.hex";
+    const std::string m_sfldHex = platform::ProgramDirectory() + "sfld.hex";
     test::DeviceFolder m_folder;
     test::BoardFixture m_board {m_folder};
     test::LogRecorder m_log {platform::MessageAnswer::No};
+    ReceiverInfo m_info;
     Bytes m_oldFlash = receiver::MakeSampleImage({});
     std::string m_imagePath;
 };
@@ -113,7 +112,7 @@ TEST_F(WholeUpload, BinaryImageWithTheSfldBesideTheProgram)
     for (const wchar_t* line : {L"Image Start address: 0x40000000", L"FLASH erasing complete.", L"13 sectors erased.",
                                 L"FLASH Programing Complete.", L"FLASH upload complete.", L"Address:0x10033800."})
         EXPECT_TRUE(Shown(line)) << platform::Narrow(line);
-    EXPECT_FALSE(UploadInProgress());
+    EXPECT_FALSE(m_log.UploadInProgress());
 
     // What crossed the wire, as the board decoded it.
     const auto erases = board.Transcript().Erases();
@@ -145,7 +144,7 @@ TEST_F(WholeUpload, BinaryImageWithTheSfldBesideTheProgram)
     ExpectFlashHolds(image, 0x34000);
     // The board is back in its firmware; its sections read back with their checksums.
     m_log.Reset();
-    ASSERT_TRUE(ConnectGps(L"GPS1:"));
+    ASSERT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
     EXPECT_TRUE(Logged(L"Main FW len:0x30000"));
     char crc[40];
     std::snprintf(crc, sizeof crc, "Main FW crc:0x%x", test::BoardFixture::WordAt(image, 0x34000));
@@ -182,12 +181,14 @@ TEST_F(WholeUpload, PfldUpdateDeclinedSendsNothing)
     auto& board = StartBoard();
     receiver::SampleImageOptions options = NewFirmware();
     options.pfldVersion = "1.08";
-    ASSERT_TRUE(ConnectGps(L"GPS1:"));
+    ASSERT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
     const size_t before = board.Transcript().ReceivedBytes().size();
     m_log.Reset();
     m_imagePath = m_folder.File("image.bin");
     test::WriteFile(m_imagePath, receiver::MakeSampleImage(options));
-    EXPECT_EQ(RunOperation(L"GPS1:", platform::Widen(m_imagePath), false), kExitPrepareFailed);
+    UploadJob job;
+    job.receiver = m_info;
+    EXPECT_EQ(RunUpload(L"GPS1:", platform::Widen(m_imagePath), job, m_log), kExitPrepareFailed);
     EXPECT_TRUE(Logged(L"Canceled by user"));
     EXPECT_EQ(m_log.PaneLines().back(), L"Upload failed");
     EXPECT_EQ(board.Transcript().ReceivedBytes().size(), before);
@@ -196,7 +197,8 @@ TEST_F(WholeUpload, PfldUpdateDeclinedSendsNothing)
 
 TEST_F(WholeUpload, PfldUpdateAgreedEntersBootModeBeforeTheErase)
 {
-    test::LogRecorder yes {platform::MessageAnswer::Yes};
+    m_log.SetAnswer(platform::MessageAnswer::Yes);
+    test::LogRecorder& yes = m_log;
     auto& board = StartBoard();
     receiver::SampleImageOptions options = NewFirmware();
     options.pfldVersion = "1.08";
@@ -213,7 +215,7 @@ TEST_F(WholeUpload, PfldUpdateAgreedEntersBootModeBeforeTheErase)
     EXPECT_TRUE(board.Transcript().Erases()[0].bootMode);
     ExpectFlashHolds(image, 0xC000);
     yes.Reset();
-    ASSERT_TRUE(ConnectGps(L"GPS1:"));
+    ASSERT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
     EXPECT_TRUE(yes.HasPaneLine(L"Pfld ver:1.8 (1.08)"));
 }
 
@@ -255,18 +257,12 @@ TEST_P(UploadWithFault, ConvergesToTheRightFlash)
 std::vector<FaultCase> FaultCases()
 {
     std::vector<FaultCase> cases;
-    const std::pair<uint8_t, const wchar_t*> codes[] = {
-        {BAD_CSUM, L"ERROR: BAD_CSUM"},       {BAD_LENGTH, L"ERROR: BAD_LENGTH"},
-        {BAD_COMMAND, L"ERROR: BAD_COMMAND"}, {RECORD_TIMEOUT, L"ERROR: RECORD_TIMEOUT"},
-        {NO_REC_END, L"ERROR: NO_REC_END"},
-    };
-    int n = 0;
-    for (const auto& [code, text] : codes) {
-        cases.push_back({"sfld_reject_" + std::to_string(n), OneShotFault::RejectRecord(Transfer::Sfld, 1, code),
-                         {text, L"Repeat Sending Record."}});
-        cases.push_back({"flash_reject_" + std::to_string(n++), OneShotFault::RejectRecord(Transfer::Flash, 3, code),
-                         {text, L"FLASH upload failed."}});
-    }
+    // One rejected record per transfer; which code it is matters to the record
+    // exchange's own tests, not here.
+    cases.push_back({"sfld_reject", OneShotFault::RejectRecord(Transfer::Sfld, 1, BAD_CSUM),
+                     {L"ERROR: BAD_CSUM", L"Repeat Sending Record."}});
+    cases.push_back({"flash_reject", OneShotFault::RejectRecord(Transfer::Flash, 3, NO_REC_END),
+                     {L"ERROR: NO_REC_END", L"FLASH upload failed."}});
     cases.push_back({"rec_wait_flood", OneShotFault::FloodRecWait(Transfer::Flash, 2), {L"REC_WAIT break"}});
     cases.push_back({"lost_ack", OneShotFault::LoseAck(Transfer::Flash, 4), {L"REC_WAIT break"}});
     cases.push_back({"silent_polls", OneShotFault::SilentPolls(3), {}});
@@ -274,6 +270,52 @@ std::vector<FaultCase> FaultCases()
     cases.push_back({"erase_noise", OneShotFault::EraseNoise(0x86),
                      {L"Unknown command 0x86.", L"FLASH erase failure.", L"FLASH upload failed."}});
     return cases;
+}
+
+// Two receivers at once from one process, each with its own port, job and
+// reporter: each board ends with its own image.
+TEST_F(WholeUpload, TwoReceiversAtOnce)
+{
+    test::BoardFixture secondBoard {m_folder};
+    receiver::BoardOptions options;
+    options.recWaitInterval = 20ms;
+    m_board.Start(options, m_oldFlash, "gps1");
+    secondBoard.Start(options, m_oldFlash, "gps2");
+    struct Run {
+        std::wstring port;
+        Bytes image;
+        std::string path;
+        test::LogRecorder log;
+        UploadJob job;
+    } runs[2];
+    runs[0].port = L"GPS1:";
+    runs[1].port = L"GPS2:";
+    runs[0].image = receiver::MakeSampleImage(NewFirmware(0x10000));
+    runs[1].image = receiver::MakeSampleImage(NewFirmware(0x18000));
+    for (int i = 0; i < 2; ++i) {
+        Run& run = runs[i];
+        run.path = m_folder.File("image" + std::to_string(i) + ".bin");
+        test::WriteFile(run.path, run.image);
+        ASSERT_TRUE(ConnectGps(run.port, run.log, run.job.receiver));
+    }
+    std::future<int> results[2];
+    for (Run& run : runs)
+        results[&run - runs] = std::async(std::launch::async, [&run] {
+            return RunUpload(run.port, platform::Widen(run.path), run.job, run.log);
+        });
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(results[i].wait_for(kUploadLimit), std::future_status::ready) << i;
+        EXPECT_EQ(results[i].get(), kExitOk) << i;
+        EXPECT_EQ(runs[i].log.PaneLines().back(), L"Upload complete") << i;
+    }
+    const test::BoardFixture* boards[2] = {&m_board, &secondBoard};
+    for (int i = 0; i < 2; ++i) {
+        // Up to the FW end: a binary upload does not send the checksum word.
+        const Bytes& image = runs[i].image;
+        const Bytes flash = test::ReadFile(boards[i]->FlashPath());
+        ASSERT_GE(flash.size(), image.size()) << i;
+        EXPECT_TRUE(std::equal(image.begin(), image.end() - 4, flash.begin())) << i;
+    }
 }
 
 // A failure that repeats on every attempt ends the upload after five of them,
@@ -288,7 +330,7 @@ TEST_F(WholeUpload, RepeatedFailureStopsAfterFiveAttempts)
     EXPECT_EQ(m_log.PaneLines().back(), L"Upload failed");
     EXPECT_EQ(board.ArmedFaults(), 1u);
     EXPECT_EQ(board.Transcript().Erases().size(), 5u);
-    EXPECT_FALSE(UploadInProgress());
+    EXPECT_FALSE(m_log.UploadInProgress());
 }
 
 // A receiver that vanishes mid-programming ends the upload once it has been

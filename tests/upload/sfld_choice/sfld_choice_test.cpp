@@ -1,7 +1,7 @@
 // The SFLD beside the program missing or broken. This program's folder holds
 // no sfld.hex of its own, so the test can take it away.
-#include "loader/serial/receiver_query.h"
 #include "loader/upload/image_preparation.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "receiver/sample_image.h"
 #include "tests/support/image_files.h"
@@ -17,19 +17,20 @@ namespace {
 
 TEST(SfldChoice, MissingOrBrokenSfldHex)
 {
-    const std::string sfldHex = GetProgramDirectory() + "sfld.hex";
+    const std::string sfldHex = platform::ProgramDirectory() + "sfld.hex";
     std::filesystem::remove(sfldHex);
     test::TempDir dir;
     const std::string image = dir.File("image.bin");
     test::WriteFile(image, receiver::MakeSampleImage({}));
     test::LogRecorder log;
+    UploadJob job;
 
-    EXPECT_FALSE(PrepareImage(platform::Widen(image)));
+    EXPECT_FALSE(PrepareImage(platform::Widen(image), job, log));
     EXPECT_EQ(log.StatusLines(), std::vector<std::wstring> {platform::Widen("Can not open '" + sfldHex + "'")});
 
     log.Reset();
     test::WriteFile(sfldHex, std::string("S3 not a record\n"));
-    EXPECT_FALSE(PrepareImage(platform::Widen(image)));
+    EXPECT_FALSE(PrepareImage(platform::Widen(image), job, log));
     EXPECT_EQ(log.PaneLines(), (std::vector<std::wstring> {L"Opening SFLD ...", L"SFLD section skipped",
                                                           L"Incorrect SFLD."}));
     std::filesystem::remove(sfldHex);

@@ -1,0 +1,67 @@
+// The hand-off from command mode to the secondary loader, on a scripted line.
+#include "loader/upload/byte_codes.h"
+#include "loader/upload/handoff.h"
+#include "tests/support/log_recorder.h"
+#include "tests/support/scripted_line.h"
+
+#include <gtest/gtest.h>
+
+namespace velmor {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kSync(1, char(SYNC_CODE));
+const std::string kBoot(reinterpret_cast<const char*>(BOOT_REQUEST), sizeof BOOT_REQUEST);
+
+// The boot request at the rate the receiver answered at, then SYNC_CODE at
+// 19200; none when the resident loader already answers; with no rate known,
+// at 4800 and again at 57600.
+TEST(Handoff, BootRequestForEachReceiverState)
+{
+    const struct {
+        const char* legend;
+        uint32_t baud;
+        bool pflMode;
+        std::string sent;
+        std::vector<uint32_t> speeds;
+    } rows[] = {
+        {"resident loader answers", 19200, true, kSync, {19200}},
+        {"command mode at 9600", 9600, false, kBoot + std::string(4, char(SYNC_CODE)), {9600, 19200}},
+        {"no rate known", 0, false, kBoot + std::string(4, char(SYNC_CODE)) + kBoot + std::string(4, char(SYNC_CODE)),
+         {4800, 19200, 57600, 19200}},
+    };
+    for (const auto& row : rows) {
+        test::ScriptedLine line({{row.sent}});
+        test::LogRecorder log;
+        ReceiverInfo receiver;
+        receiver.baud = row.baud;
+        receiver.pflMode = row.pflMode;
+        EXPECT_TRUE(RequestBootMode(Link {line, log, {}}, receiver)) << row.legend;
+        EXPECT_TRUE(line.Done()) << row.legend;
+        EXPECT_EQ(line.Speeds(), row.speeds) << row.legend;
+        EXPECT_EQ(log.StatusLines(), std::vector<std::wstring> {L"Waiting for target answer at 19200..."});
+    }
+}
+
+// A stray SYNC_CODE takes the loader to 115200 to poll the SFLD's version:
+// with no answer it goes back to polling at 19200, and a receiver that then
+// stays silent ends the upload instead of keeping it waiting for ever.
+TEST(Handoff, StraySyncThenSilenceEndsTheUpload)
+{
+    test::ScriptedLine line({{kSync}, {kSync, kSync}});
+    line.AllowMore();
+    test::LogRecorder log;
+    UploadJob job;
+    job.receiver.baud = 19200;
+    job.receiver.pflMode = true;
+    EXPECT_FALSE(RunHandoff(Link {line, log, {}}, job));
+    EXPECT_EQ(line.Speeds(), (std::vector<uint32_t> {19200, 115200, 19200}));
+    EXPECT_TRUE(log.HasStatusLine(L"FLASH upload failed."));
+    EXPECT_EQ(log.PaneLines().back(), L"Upload stopped: No answer from the receiver.");
+    EXPECT_LE(line.Elapsed(), 45s);
+    EXPECT_EQ(line.Sent().find(char(ERASE_CMD)), std::string::npos);   // nothing was erased
+}
+
+} // namespace
+} // namespace velmor
