@@ -18,6 +18,8 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <thread>
+#include <utility>
 
 namespace velmor {
 namespace {
@@ -182,7 +184,10 @@ TEST_F(WholeUpload, PfldUpdateDeclinedSendsNothing)
     receiver::SampleImageOptions options = NewFirmware();
     options.pfldVersion = "1.08";
     ASSERT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
-    const size_t before = board.Transcript().ReceivedBytes().size();
+    // The board writes up the last query a moment after it answered it.
+    size_t before = 0;
+    for (size_t seen = SIZE_MAX; seen != before; std::this_thread::sleep_for(200ms))
+        seen = std::exchange(before, board.Transcript().ReceivedBytes().size());
     m_log.Reset();
     m_imagePath = m_folder.File("image.bin");
     test::WriteFile(m_imagePath, receiver::MakeSampleImage(options));
