@@ -94,7 +94,8 @@ uint32_t LineErrorFlags(const LineCounters& before, const LineCounters& after)
 
 std::string DevicePath(const std::string& deviceName)
 {
-    if (!deviceName.empty() && deviceName.front() == '/')
+    // A path, absolute or relative, names its device itself.
+    if (deviceName.find('/') != std::string::npos)
         return deviceName;
     std::string name = deviceName;
     if (!name.empty() && name.back() == ':')

@@ -32,7 +32,8 @@ struct LineCounters {
 // Flags for what changed between two readings of the counters.
 uint32_t LineErrorFlags(const LineCounters& before, const LineCounters& after);
 
-// "GPS1:" -> <device folder>/gps1: lower case, trailing colon dropped.
+// "GPS1:" -> <device folder>/gps1: lower case, trailing colon dropped. A name
+// with a '/' in it is a path and stays as it is.
 std::string DevicePath(const std::string& deviceName);
 
 // A line-error description for the user on why `path` did not open: missing

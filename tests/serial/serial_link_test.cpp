@@ -212,6 +212,7 @@ TEST(DeviceNames, MapIntoTheDeviceFolder)
     EXPECT_EQ(platform::DevicePath("GPS1:"), folder.Path() + "/gps1");
     EXPECT_EQ(platform::DevicePath("GPS2:"), folder.Path() + "/gps2");
     EXPECT_EQ(platform::DevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(platform::DevicePath("dev/GPS1"), "dev/GPS1");
     unsetenv(platform::kDeviceDirVariable);   // the folder restores it
     EXPECT_EQ(platform::DevicePath("GPS1:"), "/dev/gps1");
 }
