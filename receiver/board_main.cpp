@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: velmor-board [--dir DIR] [--name NAME] [--flash FILE] [--baud N] [--pfl] [--pfl-comma]\n"
-    "                    [--no-stream] [--pace] [--fault silence|wrong-echo|no-rid|junk]...\n"
+    "                    [--no-stream] [--pace] [--fault silence|wrong-echo|no-rid|junk|bad-cell]...\n"
     "                    [--type-id N] [--erase-time MS] [--rec-wait-interval MS] [--frame-timeout MS]\n"
     "  --dir DIR    where to publish the device (default $VELMOR_DEVICE_DIR, else /dev)\n"
     "  --name NAME  device name (default gps1)\n"
@@ -42,6 +42,7 @@ const std::map<std::string, receiver::BoardFault> kFaultNames = {
     {"wrong-echo", receiver::BoardFault::WrongEcho},
     {"no-rid", receiver::BoardFault::NoRid},
     {"junk", receiver::BoardFault::Junk},
+    {"bad-cell", receiver::BoardFault::BadCell},
 };
 
 [[noreturn]] void UsageError(const std::string& message)

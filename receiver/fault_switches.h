@@ -17,6 +17,7 @@ enum class BoardFault {
     WrongEcho,   // memory replies echo another address
     NoRid,       // the identification query goes unanswered
     Junk,        // junk bytes and a cut sentence follow every reply
+    BadCell,     // programming leaves the first byte of every data record inverted
 };
 
 enum class OneShotKind {
@@ -68,7 +69,7 @@ public:
     bool FireSilentPoll();
 
 private:
-    static constexpr size_t kFaultCount = 4;
+    static constexpr size_t kFaultCount = 5;
 
     static size_t Index(BoardFault fault) { return static_cast<size_t>(fault); }
     template <typename Match>
