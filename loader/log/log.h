@@ -5,9 +5,13 @@
 
 #include "platform/message_box.h"
 
+#include <cstdint>
 #include <string>
 
 namespace velmor {
+
+// The phases of one receiver's update, as a progress display names them.
+enum class Phase { Connect, Handoff, Erase, Program, Verify };
 
 class Reporter {
 public:
@@ -25,6 +29,12 @@ public:
     // Set just before the receiver's flash is erased, cleared when the upload
     // ends: closing the program meanwhile asks first.
     virtual void SetUploadInProgress(bool on) = 0;
+    // Where the operation is: `done` of `total` bytes of the phase (0 of 0
+    // where it has no size). For a progress display; the dialog shows none.
+    virtual void Progress(Phase phase, uint64_t done, uint64_t total)
+    {
+        (void)phase, (void)done, (void)total;
+    }
 };
 
 // Re-enables (or disables) the input controls around an operation; on

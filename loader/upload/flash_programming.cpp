@@ -66,6 +66,7 @@ bool ProgramFlash(const Link& link, UploadJob& job, ReceiverWatch& watch)
 
     SerialPutByte(link, SYNC_CODE);
     link.report.LogLine(L"Erasing FLASH...");
+    link.report.Progress(Phase::Erase, 0, image.Size());
     link.Pause(kEraseCommandPauseMs);
     SerialPutByte(link, ERASE_CMD);
     if (!WaitForByte(link, SYNC_CODE, watch)) {
@@ -82,6 +83,8 @@ bool ProgramFlash(const Link& link, UploadJob& job, ReceiverWatch& watch)
     link.report.LogLine(L"FLASH Programming...");
 
     UploadRecord data;
+    uint64_t programmed = 0;
+    link.report.Progress(Phase::Program, 0, image.Size());
     for (;;) {
         if (!image.ReadNextBlock(data)) {
             link.report.StatusLine(L"Image read error.");
@@ -97,6 +100,8 @@ bool ProgramFlash(const Link& link, UploadJob& job, ReceiverWatch& watch)
         }
         if (!SendRecord(link, data, watch))
             return false;
+        programmed += data.DataCount();
+        link.report.Progress(Phase::Program, programmed, image.Size());
     }
 }
 

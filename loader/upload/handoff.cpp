@@ -82,6 +82,7 @@ bool RunHandoff(const Link& link, UploadJob& job)
     link.report.StatusLine(Printf("Image Entry point: 0x%08X", sfld.EntryPoint()));
     link.report.StatusLine(Printf("Image Size: %lu bytes", static_cast<unsigned long>(sfld.Size())));
     sfld.Rewind();
+    link.report.Progress(Phase::Handoff, 0, 0);
     RequestBootMode(link, job.receiver);
     watch.Alive();
 
@@ -132,6 +133,7 @@ bool RunHandoff(const Link& link, UploadJob& job)
         } else if (byte == SYNC_CODE) {
             watch.Alive();
             SerialSetBaud(link, kSfldBaud);
+            ++job.attempts;
             if (UploadFlash(link, job, watch))
                 return true;
             SerialSetBaud(link, kBootBaud);

@@ -16,6 +16,7 @@ struct UploadJob {
     SRecordReader sfld;      // opened and scanned by ChooseSecondaryLoader
     bool pfldUpdate = false; // the user agreed to rewrite the PFLD too
     UploadLimits limits;
+    int attempts = 0;        // flash uploads begun, for a report
 };
 
 } // namespace velmor
