@@ -1,0 +1,97 @@
+#include "loader/cli/progress_display.h"
+
+#include "platform/text.h"
+
+#include <ctime>
+#include <string>
+
+namespace velmor::cli {
+namespace {
+
+constexpr int kBarWidth = 24;
+
+std::string Clock()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+} // namespace
+
+ProgressDisplay::ProgressDisplay(FILE* out, bool live, std::vector<const PortReporter*> ports)
+    : m_out(out), m_live(live), m_ports(std::move(ports)), m_printed(m_ports.size())
+{
+}
+
+std::string ProgressDisplay::LiveLine(const PortReporter& port, const PortReporter::Snapshot& s) const
+{
+    char line[256];
+    if (s.finished) {
+        std::snprintf(line, sizeof line, "%-16s %s", port.Port().c_str(), s.outcome.c_str());
+        return line;
+    }
+    if (s.total == 0) {
+        const std::string text = platform::Narrow(s.lastLine).substr(0, 48);
+        std::snprintf(line, sizeof line, "%-16s %-8s %s", port.Port().c_str(), PhaseName(s.phase), text.c_str());
+        return line;
+    }
+    const double fraction = double(s.done) / double(s.total);
+    const int filled = int(fraction * kBarWidth);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - s.phaseStart).count();
+    const double rate = seconds > 0 ? double(s.done) / seconds : 0;
+    const double left = rate > 0 ? double(s.total - s.done) / rate : 0;
+    // The read-back counts words, the other phases bytes.
+    const bool words = s.phase == Phase::Verify;
+    std::snprintf(line, sizeof line, "%-16s %-8s [%s%s] %3d%%  %6.1f %s  %2d:%02d left", port.Port().c_str(),
+                  PhaseName(s.phase), std::string(size_t(filled), '#').c_str(),
+                  std::string(size_t(kBarWidth - filled), '-').c_str(), int(fraction * 100),
+                  words ? rate : rate / 1024, words ? "words/s" : "KiB/s  ", int(left) / 60, int(left) % 60);
+    return line;
+}
+
+void ProgressDisplay::PrintChanges(const PortReporter& port, const PortReporter::Snapshot& s, Printed& printed)
+{
+    if (printed.finished)
+        return;
+    if (s.finished) {
+        std::fprintf(m_out, "%s %s %s\n", Clock().c_str(), port.Port().c_str(), s.outcome.c_str());
+        printed.finished = true;
+        return;
+    }
+    const int tenth = s.total > 0 ? int(s.done * 10 / s.total) : -1;
+    if (printed.started && s.phase == printed.phase && tenth == printed.tenth)
+        return;
+    if (s.total > 0)
+        std::fprintf(m_out, "%s %s %s %d%%\n", Clock().c_str(), port.Port().c_str(), PhaseName(s.phase), tenth * 10);
+    else
+        std::fprintf(m_out, "%s %s %s\n", Clock().c_str(), port.Port().c_str(), PhaseName(s.phase));
+    printed = {s.phase, tenth, true, false};
+}
+
+void ProgressDisplay::Tick()
+{
+    if (!m_live) {
+        for (size_t i = 0; i < m_ports.size(); ++i)
+            PrintChanges(*m_ports[i], m_ports[i]->Take(), m_printed[i]);
+        std::fflush(m_out);
+        return;
+    }
+    // Back to the first line, then each line cleared and drawn again.
+    if (m_drawn)
+        std::fprintf(m_out, "\033[%zuA", m_ports.size());
+    for (const PortReporter* port : m_ports)
+        std::fprintf(m_out, "\r\033[K%s\n", LiveLine(*port, port->Take()).c_str());
+    m_drawn = true;
+    std::fflush(m_out);
+}
+
+void ProgressDisplay::Close()
+{
+    Tick();
+}
+
+} // namespace velmor::cli
