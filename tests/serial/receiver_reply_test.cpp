@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace velmor {
@@ -84,6 +85,34 @@ TEST_F(ReceiverReply, MemoryWords)
         query.SetPflFlag(c.pfl);
         EXPECT_EQ(query.ReadReceiverWord(0x10000020), c.expected) << c.legend;
         EXPECT_TRUE(line.Done()) << c.legend;
+    }
+}
+
+// A section is there only when its header's end lies strictly between its
+// start and the limit; otherwise nothing more is asked.
+TEST_F(ReceiverReply, ProbeSectionBounds)
+{
+    const auto rdm = [](uint32_t address, uint32_t value) {
+        char query[40], reply[64];
+        std::snprintf(query, sizeof query, "$PKVRQ,RDM,%X\r\n", address);
+        std::snprintf(reply, sizeof reply, "$PKVRR,RDM,%X,%X\r\n", address, value);
+        return test::ScriptedLine::Step {query, reply};
+    };
+    const struct {
+        const char* legend;
+        uint32_t end;
+        int found;
+    } rows[] = {{"end at the start", 0x10004000, 0}, {"end at the limit", 0x10104000, 0}, {"end inside", 0x10004100, 1}};
+    for (const auto& row : rows) {
+        test::ScriptedLine line({rdm(0x10004020, 0x10004000), rdm(0x10004024, row.end)});
+        if (row.found)
+            line.Add({rdm(row.end, 0xABCD), {"$PKVRQ,RID\r\n", "$PKVRR,RID,1,2,V9*00\r\n"}});
+        const Link link {line, m_log, {}};
+        ReceiverQuery query(link);
+        SectionInfo section;
+        EXPECT_EQ(query.ProbeSection(0x10004000, 0x10104000, section), row.found) << row.legend;
+        EXPECT_TRUE(line.Done()) << row.legend;
+        EXPECT_EQ(section.length, row.found ? 0x100u : 0u) << row.legend;
     }
 }
 

@@ -1,5 +1,6 @@
 // The hand-off from command mode to the secondary loader, on a scripted line.
 #include "loader/upload/byte_codes.h"
+#include "loader/upload/flash_programming.h"
 #include "loader/upload/handoff.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/scripted_line.h"
@@ -61,6 +62,38 @@ TEST(Handoff, StraySyncThenSilenceEndsTheUpload)
     EXPECT_EQ(log.PaneLines().back(), L"Upload stopped: No answer from the receiver.");
     EXPECT_LE(line.Elapsed(), 45s);
     EXPECT_EQ(line.Sent().find(char(ERASE_CMD)), std::string::npos);   // nothing was erased
+}
+
+// The SFLD's type identifier is logged as a signed byte, and only when the
+// reply holds TYPE_ID_CMD; a version reply with a NUL before "$VER" is no reply.
+TEST(Handoff, VersionAndTypeReplies)
+{
+    const struct {
+        std::string version;   // answers to the version polls, in turn
+        std::string type;
+        std::wstring logged;   // "" for no TypeID line
+    } rows[] = {
+        {"$VER,S1\r\n", std::string("\x91\xFF", 2), L"TypeID:-1"},
+        {"$VER,S1\r\n", std::string("\x91", 1), L"TypeID:0"},
+        {"$VER,S1\r\n", "zz", L""},
+        {std::string("x\0$VER", 6), std::string("\x91\x05", 2), L"TypeID:5"},   // polled again
+    };
+    for (const auto& row : rows) {
+        test::ScriptedLine line({{"\x90", row.version}});
+        if (row.version.find('\0') != std::string::npos)
+            line.Add({{"\x90", "$VER,S2\r\n"}});
+        line.Add({{"\x91", row.type}});
+        line.AllowMore();   // the erase request, unanswered here
+        test::LogRecorder log;
+        UploadJob job;
+        ReceiverWatch watch(UploadLimits {}, line);
+        EXPECT_FALSE(UploadFlash(Link {line, log, {}}, job, watch));
+        EXPECT_TRUE(line.Done()) << row.type;
+        const auto lines = log.PaneLines();
+        ASSERT_GE(lines.size(), 1u);
+        EXPECT_EQ(lines[0], row.version.find('\0') != std::string::npos ? L"S2." : L"S1.");
+        EXPECT_EQ(lines.size() > 1 && lines[1].rfind(L"TypeID", 0) == 0 ? lines[1] : L"", row.logged) << row.type;
+    }
 }
 
 } // namespace

@@ -244,6 +244,12 @@ struct FaultCase {
     std::vector<std::wstring> status;   // lines that show the fault was met
 };
 
+// A stable, readable name in test listings instead of the case's bytes.
+void PrintTo(const FaultCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class UploadWithFault : public WholeUpload, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(UploadWithFault, ConvergesToTheRightFlash)
