@@ -251,6 +251,12 @@ void LoaderDialog::StartTerminal()
     m_terminal->pause = m_pause;
     m_terminal->baud = m_terminalBaud;
     m_workerParams = {m_portName, L"", 1, m_terminal, nullptr};
+    StartWorker();
+}
+
+void LoaderDialog::StartWorker()
+{
+    // The worker gets its own copy of the block: the dialog may rewrite it meanwhile.
     m_workers.Start([this, params = m_workerParams](std::stop_token stop) { RunOperation(params, *this, stop); });
 }
 
@@ -309,7 +315,7 @@ void LoaderDialog::OnLoad()
     job->receiver = m_receiver;
     m_workerParams = {m_portName, m_imagePath, 0, nullptr, job};
     EnableControls(*this, false, false);
-    m_workers.Start([this, params = m_workerParams](std::stop_token stop) { RunOperation(params, *this, stop); });
+    StartWorker();
 }
 
 bool LoaderDialog::OnCloseRequest()

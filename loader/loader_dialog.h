@@ -75,6 +75,7 @@ private:
     void ApplyMode();
 
     void StartTerminal();
+    void StartWorker();
     void PostCommand(int command);
 
     platform::GuiCaller& m_gui;

@@ -36,8 +36,7 @@ public:
             const uint32_t first = (record.Address() + 3) & ~3u;
             m_records.push_back({first, 0});
             for (uint64_t at = first; at + 4 <= uint64_t(record.Address()) + record.DataCount(); at += 4) {
-                const uint8_t* b = data + (at - record.Address());
-                m_words[uint32_t(at)] = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+                m_words[uint32_t(at)] = LittleEndianWord(data + (at - record.Address()));
                 ++m_records.back().second;
             }
         }
@@ -75,11 +74,10 @@ std::optional<std::pair<uint32_t, uint32_t>> FwSection(ImageSource& image, const
     if (auto sum = words.At(*end))
         return std::make_pair(*end, *sum);
     FILE* file = image.BinaryFile();
-    uint8_t b[4];
-    if (!file || std::fseek(file, long(*end - kFlashBase), SEEK_SET) != 0 || std::fread(b, 1, 4, file) != 4)
-        return std::nullopt;
+    uint32_t sum = 0;
+    const bool read = file && ReadFileWord(file, int64_t(*end) - kFlashBase, sum);
     image.Rewind();
-    return std::make_pair(*end, uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
+    return read ? std::optional(std::make_pair(*end, sum)) : std::nullopt;
 }
 
 PortResult Fail(PortResult result, ExitCode code, const std::string& why)
@@ -90,7 +88,8 @@ PortResult Fail(PortResult result, ExitCode code, const std::string& why)
 }
 
 // Reads the flash back through the receiver's memory query and compares it
-// with the image: the first word of every record, or every word.
+// with the image: the first word of every record, or every word. A receiver
+// that stops answering ends it at once: an erased word would look the same.
 bool ReadBack(const std::wstring& port, const ReceiverInfo& receiver, const ImageWords& words, VerifyMode mode,
               PortReporter& report, std::stop_token stop, PortResult& result)
 {
@@ -110,11 +109,17 @@ bool ReadBack(const std::wstring& port, const ReceiverInfo& receiver, const Imag
     ReceiverQuery query(link);
     query.SetPflFlag(receiver.pflMode);
     for (size_t i = 0; i < addresses.size(); ++i) {
-        if (stop.stop_requested())
+        if (stop.stop_requested()) {
+            result.firstDifference = "stopped before " + Hex(addresses[i]);
             return false;
+        }
         report.Progress(Phase::Verify, i, addresses.size());
         const uint32_t expected = *words.At(addresses[i]);
         const uint32_t got = query.ReadReceiverWord(addresses[i]);
+        if (!query.LastAnswered()) {
+            result.firstDifference = Hex(addresses[i]) + ": no answer from the receiver";
+            return false;
+        }
         ++result.wordsCompared;
         if (got != expected) {
             result.firstDifference = Hex(addresses[i]) + ": image " + Hex(expected) + ", receiver " + Hex(got);
@@ -199,8 +204,11 @@ PortResult FlashPort(const std::wstring& port, const FlashOptions& options, Port
             : "; the FW checksum word reads " + Hex(after.fw.crc) + ", not the image's " + Hex(fw->second)
                 + " (a binary image does not send it)";
     }
-    if (!ReadBack(port, after, words, options.verify, report, stop, result))
+    if (!ReadBack(port, after, words, options.verify, report, stop, result)) {
+        if (stop.stop_requested())
+            return done(Fail(result, kExitUploadFailed, "stopped"));
         return done(Fail(result, kExitVerifyMismatch, "read-back differs at " + result.firstDifference));
+    }
     result.result = "uploaded and verified (" + std::to_string(result.wordsCompared) + " words read back" + checksumNote
         + ")";
     return done(result);

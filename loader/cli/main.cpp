@@ -5,7 +5,7 @@
 #include "loader/cli/port_list.h"
 #include "loader/cli/progress_display.h"
 #include "loader/image/flash_layout.h"
-#include "loader/log/log_file.h"
+#include "platform/serial_port.h"
 #include "loader/serial/receiver_query.h"
 #include "loader/upload/image_preparation.h"
 #include "platform/text.h"
@@ -151,6 +151,22 @@ int RunCheck(const std::string& image, bool asJson)
 int RunFlash(const std::string& image, const std::vector<std::string>& ports, const FlashOptions& options,
              bool asJson, const std::string& logDir, double timeout)
 {
+    // Two jobs on one receiver would fight over it mid-upload.
+    std::vector<std::string> devices;
+    for (const auto& port : ports) {
+        std::error_code error;
+        const std::string path = ::platform::DevicePath(port);
+        const auto real = std::filesystem::weakly_canonical(path, error);
+        devices.push_back(error ? path : real.string());
+    }
+    for (size_t i = 0; i < devices.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (devices[i] == devices[j]) {
+                std::fprintf(stderr, "%s and %s name the same device: give each receiver once\n", ports[j].c_str(),
+                             ports[i].c_str());
+                return kExitUsage;
+            }
+
     std::error_code error;
     std::filesystem::create_directories(logDir, error);
     std::vector<std::unique_ptr<PortReporter>> reporters;
@@ -201,11 +217,12 @@ int RunFlash(const std::string& image, const std::vector<std::string>& ports, co
     for (size_t i = 0; i < ports.size(); ++i) {
         PortResult& r = results[i];
         if ((interrupted || timedOut) && r.code == kExitUploadFailed) {
-            const bool midUpload = reporters[i]->UploadInProgress();
-            r.result = std::string(interrupted ? "interrupted" : "out of time") + " during "
-                + PhaseName(reporters[i]->Take().phase)
-                + (midUpload ? ": the flash is erased or half-programmed; the receiver waits in its boot loaders for a new upload"
-                             : ": the flash was not touched");
+            const Phase phase = reporters[i]->Take().phase;
+            const char* state = reporters[i]->UploadInProgress()
+                ? ": the flash is erased or half-programmed; the receiver waits in its boot loaders for a new upload"
+                : phase == Phase::Verify ? ": the upload was complete, the read-back was not"
+                                         : ": the flash was not touched";
+            r.result = std::string(interrupted ? "interrupted" : "out of time") + " during " + PhaseName(phase) + state;
             if (interrupted)
                 r.code = kExitInterrupted;
             std::fprintf(stderr, "%s %s\n", r.port.c_str(), r.result.c_str());

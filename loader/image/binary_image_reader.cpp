@@ -9,7 +9,7 @@ bool ReadU32LittleEndian(FILE* file, uint32_t& value)
     uint8_t b[4];
     if (std::fread(b, 1, 4, file) != 4)
         return false;
-    value = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    value = LittleEndianWord(b);
     return true;
 }
 

@@ -13,4 +13,10 @@ inline constexpr uint32_t kHeaderOffset = 0x20;      // a section's start word, 
 
 inline constexpr uint32_t kFwOffset = kFwStart - kFlashBase;   // the FW section in a binary image
 
+// Words in flash and in images are little-endian.
+inline constexpr uint32_t LittleEndianWord(const uint8_t* b)
+{
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
 } // namespace velmor

@@ -171,11 +171,13 @@ uint32_t ReceiverQuery::ReadReceiverWord(uint32_t address)
         if (line)
             field = line + 1;
     }
+    m_answered = false;
     if (!field || ParseHex(field) != address)
         return kNoWord;
     const char* separator = std::strpbrk(field, ",:");
     if (!separator)
         return kNoWord;   // an echo without a value says nothing of the word
+    m_answered = true;
     return uint32_t(ParseHex(separator + 1));
 }
 

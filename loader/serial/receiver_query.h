@@ -32,6 +32,9 @@ public:
     // nullptr after about a second of silence in all.
     const char* WaitReply(const char* prefix, bool strict);
     uint32_t ReadReceiverWord(uint32_t address);
+    // Whether the last read got the word from the receiver; kNoWord alone
+    // cannot tell an erased word from no answer.
+    bool LastAnswered() const { return m_answered; }
     int ProbeSection(uint32_t start, uint32_t limit, SectionInfo& section);
     int DetectReceiver(ReceiverInfo& info);
 
@@ -41,6 +44,7 @@ private:
 
     const Link& m_link;
     bool m_pflFlag = false;
+    bool m_answered = false;
     char m_reply[kReplyBufferSize] = {};
 };
 

@@ -19,20 +19,6 @@ constexpr uint32_t kPfldHeaderOffset = kHeaderOffset;
 constexpr uint32_t kFwHeaderOffset = kFwOffset + kHeaderOffset;
 constexpr size_t kFrameDataOffset = 7;   // command, length, address, then the data
 
-uint32_t LittleEndian(const uint8_t* b)
-{
-    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-}
-
-bool ReadWordAt(FILE* file, int64_t offset, uint32_t& word)
-{
-    uint8_t b[4];
-    if (std::fseek(file, long(offset), SEEK_SET) != 0 || std::fread(b, 1, 4, file) != 4)
-        return false;
-    word = LittleEndian(b);
-    return true;
-}
-
 int64_t FileLength(FILE* file)
 {
     if (std::fseek(file, 0, SEEK_END) != 0)
@@ -57,7 +43,7 @@ class BinaryView : public FlashView {
 public:
     explicit BinaryView(FILE* file) : m_file(file) {}
 
-    bool Word(int64_t offset, uint32_t& word) override { return ReadWordAt(m_file, offset, word); }
+    bool Word(int64_t offset, uint32_t& word) override { return ReadFileWord(m_file, offset, word); }
 
     uint32_t Xor(int64_t from, int64_t to) override
     {
@@ -69,7 +55,7 @@ public:
             const size_t want = size_t(std::min<int64_t>(int64_t(chunk.size()), to - at));
             const size_t got = std::fread(chunk.data(), 1, want, m_file);
             for (size_t i = 0; i + 4 <= got; i += 4)
-                sum ^= LittleEndian(chunk.data() + i);
+                sum ^= LittleEndianWord(chunk.data() + i);
             if (got < want)
                 break;
             at += int64_t(got);
@@ -113,7 +99,7 @@ public:
     {
         if (!Holds(offset, offset + 4))
             return false;
-        word = LittleEndian(&m_bytes[size_t(offset)]);
+        word = LittleEndianWord(&m_bytes[size_t(offset)]);
         return true;
     }
 
@@ -121,7 +107,7 @@ public:
     {
         uint32_t sum = 0;
         for (int64_t at = std::max<int64_t>(from, 0); at + 4 <= std::min<int64_t>(to, kFlashBytes); at += 4)
-            sum ^= LittleEndian(&m_bytes[size_t(at)]);
+            sum ^= LittleEndianWord(&m_bytes[size_t(at)]);
         return sum;
     }
 
@@ -241,6 +227,15 @@ uint32_t CheckSections(Reporter& report, FlashView& view, bool fwRequired)
 
 } // namespace
 
+bool ReadFileWord(FILE* file, int64_t offset, uint32_t& word)
+{
+    uint8_t b[4];
+    if (std::fseek(file, long(offset), SEEK_SET) != 0 || std::fread(b, 1, 4, file) != 4)
+        return false;
+    word = LittleEndianWord(b);
+    return true;
+}
+
 FILE* ExtractEmbeddedSfld(const std::wstring& imagePath, std::wstring& why)
 {
     why.clear();
@@ -250,8 +245,8 @@ FILE* ExtractEmbeddedSfld(const std::wstring& imagePath, std::wstring& why)
     uint32_t fwStart = 0;
     uint32_t fwEnd = 0;
     const int64_t length = FileLength(image);
-    if (!ReadWordAt(image, kFwHeaderOffset, fwStart) || fwStart != kFwStart
-        || !ReadWordAt(image, kFwHeaderOffset + 4, fwEnd)) {
+    if (!ReadFileWord(image, kFwHeaderOffset, fwStart) || fwStart != kFwStart
+        || !ReadFileWord(image, kFwHeaderOffset + 4, fwEnd)) {
         std::fclose(image);
         return nullptr;
     }
@@ -282,11 +277,11 @@ FILE* ExtractEmbeddedSfld(const std::wstring& imagePath, std::wstring& why)
         uint8_t piece[4] = {};
         const size_t n = size_t(std::min<int64_t>(4, left));
         ok = std::fread(piece, 1, n, image) == n && std::fwrite(piece, 1, n, copy) == n;
-        sum ^= LittleEndian(piece);
+        sum ^= LittleEndianWord(piece);
         left -= int64_t(n);
     }
     uint32_t stored = 0;
-    ok = ok && ReadWordAt(image, length - 4, stored) && std::fflush(copy) == 0;
+    ok = ok && ReadFileWord(image, length - 4, stored) && std::fflush(copy) == 0;
     std::fclose(image);
     if (!ok || sum != stored) {
         why = ok ? Printf("SFLD section CRC: 0x%08x 0x%08x FAILED.", sum, stored) : L"SFLD section unreadable";

@@ -27,6 +27,8 @@ bool ChooseSecondaryLoader(const std::wstring& imagePath, SRecordReader& sfld, R
 // unnamed file (the caller closes it); nullptr when there is none. `why` says
 // why a section that is there was not taken, and is empty when there is none.
 FILE* ExtractEmbeddedSfld(const std::wstring& imagePath, std::wstring& why);
+// The little-endian word at a file offset; false where the file ends first.
+bool ReadFileWord(FILE* file, int64_t offset, uint32_t& word);
 // The PFLD section checksum when every check of the binary image passed, else 0.
 uint32_t CheckBinaryImage(FILE* file, Reporter& report);
 

@@ -225,6 +225,7 @@ TEST_F(Cli, Refusals)
     } rows[] = {
         {"no port", {"flash", image}, 2, "--port is required"},
         {"no such command", {"erase"}, 2, "subcommand"},
+        {"one receiver twice", {"flash", image, "--port", "GPS1:", "--port", Port(0)}, 2, "name the same device"},
         {"no receiver", {"flash", image, "--port", Port(1), "--json"}, 4, "no such device"},
         {"not an image", {"flash", notes, "--port", Port(0), "--json"}, 3, "refused"},
         {"PFLD change unasked", {"flash", pfldImage, "--port", Port(0), "--json"}, 3, "pass --pfld yes"},

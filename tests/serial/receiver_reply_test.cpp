@@ -69,6 +69,7 @@ TEST_F(ReceiverReply, MemoryWords)
         {"RDM reply", false, "$PKVRR,RDM,10000020,10000000*5A\r\n", 0x10000000},
         {"RDM lower-case hex", false, "$PKVRR,RDM,10000020,e59ff018\r\n", 0xE59FF018},
         {"RDM with noise first", false, "$GPGGA,1*00\r\n$PKVRR,RDM,10000020,00000001\r\n", 1},
+        {"RDM erased word", false, "$PKVRR,RDM,10000020,FFFFFFFF\r\n", kNoWord},
         {"RDM echo of another address", false, "$PKVRR,RDM,10000024,10000000\r\n", kNoWord},
         {"RDM echo without a value", false, "$PKVRR,RDM,10000020\r\n", kNoWord},
         {"RDM silence", false, "", kNoWord},
@@ -84,6 +85,9 @@ TEST_F(ReceiverReply, MemoryWords)
         ReceiverQuery query(link);
         query.SetPflFlag(c.pfl);
         EXPECT_EQ(query.ReadReceiverWord(0x10000020), c.expected) << c.legend;
+        // Only an answer with a value counts: an erased word is one, silence is not.
+        EXPECT_EQ(query.LastAnswered(), c.expected != kNoWord || std::string(c.legend) == "RDM erased word")
+            << c.legend;
         EXPECT_TRUE(line.Done()) << c.legend;
     }
 }
