@@ -36,13 +36,19 @@ if [[ -n $rev ]]; then
 else
     git ls-files -z --cached --others --exclude-standard |
         while IFS= read -r -d '' f; do [[ -e $f ]] && printf '%s\0' "$f"; done |
-        rsync -a --from0 --files-from=- . "$stage/" || exit 2
+        xargs -0 cp --parents -t "$stage" || exit 2
 fi
 # Copy only what changed, stamped now, so the build stays incremental.
-rsync -r --checksum --delete "$stage/" "$src/" || exit 2
+(cd "$stage" && find . -type f -print0) | while IFS= read -r -d '' f; do
+    cmp -s "$stage/$f" "$src/$f" || { mkdir -p "$src/$(dirname "$f")" && cp "$stage/$f" "$src/$f"; }
+done
+(cd "$src" && find . -type f -print0) | while IFS= read -r -d '' f; do
+    [[ -e $stage/$f ]] || rm -f "$src/$f"
+done
 rm -rf "$stage"
 
-cmake -S "$src" -B "$bld" -G Ninja >"$work/configure.log" 2>&1 ||
+# No debug information: links dominate each mutant's rebuild.
+cmake -S "$src" -B "$bld" -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS=-O1 >"$work/configure.log" 2>&1 ||
     { echo "configure failed: $work/configure.log"; exit 2; }
 if ! cmake --build "$bld" >"$work/build.log" 2>&1; then
     echo "the unmutated tree does not build: $work/build.log"; exit 2
