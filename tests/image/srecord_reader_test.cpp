@@ -89,33 +89,6 @@ TEST_F(SRecordFile, LineValidity)
     }
 }
 
-TEST_F(SRecordFile, ParsedFields)
-{
-    SRecord r;
-    ASSERT_EQ(ReadOneLine("S307100000000102E5", r), ReadResult::Data);
-    EXPECT_EQ(r.type, 3);
-    EXPECT_EQ(r.address, 0x10000000u);
-    EXPECT_EQ(r.count, 2);
-    EXPECT_EQ(r.data[0], 0x01);
-    EXPECT_EQ(r.data[1], 0x02);
-    EXPECT_EQ(r.checksum, 0xE5);
-
-    ASSERT_EQ(ReadOneLine("S70510000000EA", r), ReadResult::Data);
-    EXPECT_EQ(r.type, 7);
-    EXPECT_EQ(r.address, 0x10000000u);
-    EXPECT_EQ(r.count, 5);   // the byte-count field for non-data types
-
-    ASSERT_EQ(ReadOneLine("S1050000AABB95", r), ReadResult::Data);
-    EXPECT_EQ(r.type, 1);
-    EXPECT_EQ(r.count, 2);
-    EXPECT_EQ(r.data[1], 0xBB);
-
-    ASSERT_EQ(ReadOneLine("S00F000068656C6C6F202020202000003C", r), ReadResult::Data);
-    EXPECT_EQ(r.type, 0);
-    EXPECT_EQ(r.count, 0);
-    EXPECT_EQ(r.address, 0u);
-}
-
 TEST_F(SRecordFile, VerifyChecksumNeverReadsPastTheLine)
 {
     // Byte counts that claim more than is there; under ASan a read past the

@@ -71,25 +71,6 @@ TEST(UploadRecordFrame, EndAndRangeRecords)
     EXPECT_EQ(r.Address(), 0u);
 }
 
-TEST(UploadRecordFrame, FullRecordChecksumIsXorOfWords)
-{
-    const Bytes data = test::PatternBytes(UploadRecord::kMaxData, 7);
-    const auto values = Values(data);
-    UploadRecord r;
-    r.Reset();
-    EXPECT_TRUE(r.Append(0x10000800, uint16_t(values.size()), values.data()));
-    r.Finalise();
-    ASSERT_EQ(r.WireLength(), 2058);
-    const uint8_t* f = r.Frame();
-    EXPECT_EQ(f[1] << 8 | f[2], 1026);
-    uint16_t x = 0x1000 ^ 0x0800;
-    for (size_t i = 0; i < data.size(); i += 2)
-        x ^= uint16_t(data[i] << 8 | data[i + 1]);
-    EXPECT_EQ(f[2055] << 8 | f[2056], x);
-    EXPECT_EQ(f[2057], 0x5D);
-    EXPECT_FALSE(r.Carry().flag);
-}
-
 TEST(UploadRecordCarry, GapOrStepBackKeepsWholeInputAsCarry)
 {
     const std::vector<uint16_t> first = {1, 2, 3, 4};
@@ -157,20 +138,6 @@ TEST(UploadRecordCarry, NoFollowOnAcrossTheTopOfTheAddressSpace)
     EXPECT_TRUE(r.Append(0x00000000, 4, v.data()));
     EXPECT_EQ(r.DataCount(), 4);
     EXPECT_TRUE(r.Carry().flag);
-}
-
-TEST(UploadRecordCarry, ResetAndFreshAppendClearCarry)
-{
-    const std::vector<uint16_t> v = {1, 2};
-    UploadRecord r;
-    r.Reset();
-    r.Append(0x10, 2, v.data());
-    r.Append(0x40, 2, v.data());
-    ASSERT_TRUE(r.Carry().flag);
-    r.Reset();
-    EXPECT_FALSE(r.Carry().flag);
-    EXPECT_EQ(r.DataCount(), 0);
-    EXPECT_EQ(r.WireLength(), 0);
 }
 
 } // namespace

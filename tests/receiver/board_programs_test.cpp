@@ -1,7 +1,7 @@
 // The board program as a user runs it: velmor-board publishes its device,
 // answers, and cleans up on SIGTERM.
 #include "receiver/sample_image.h"
-#include "tests/receiver/board_client.h"
+#include "platform/serial_port.h"
 #include "tests/support/image_files.h"
 #include "tests/support/temp_dir.h"
 
@@ -19,6 +19,28 @@ namespace receiver {
 namespace {
 
 using namespace std::chrono_literals;
+
+// Sends `query` and returns the first line beginning with `prefix`; "" when none came within `wait`.
+std::string Ask(platform::SerialPort& port, const std::string& query, const std::string& prefix,
+                std::chrono::milliseconds wait)
+{
+    port.Purge();
+    port.Write(reinterpret_cast<const uint8_t*>(query.data()), query.size());
+    std::string got;
+    const auto deadline = port.Now() + wait;
+    while (port.Now() < deadline) {
+        uint8_t buffer[256];
+        const int n = port.Read(buffer, sizeof buffer, 50ms);
+        if (n < 0)
+            break;
+        got.append(reinterpret_cast<char*>(buffer), size_t(n));
+        const size_t at = got.find(prefix);
+        const size_t end = at == std::string::npos ? at : got.find('\n', at);
+        if (end != std::string::npos)
+            return got.substr(at, end + 1 - at);
+    }
+    return "";
+}
 
 TEST(BoardPrograms, BoardTakesOnlyCommandRates)
 {
@@ -44,9 +66,10 @@ TEST(BoardPrograms, BoardPublishesAnswersAndCleansUp)
     ASSERT_TRUE(std::fgets(pid, sizeof pid, out) && std::fgets(device, sizeof device, out));
     EXPECT_EQ(device, dir.File("gps2") + "\n");
     {
-        test::BoardClient client(dir.File("gps2"), 57600);
-        EXPECT_EQ(client.Ask("$PKVRQ,RDM,10000000\r\n", "$PKVRR"), "$PKVRR,RDM,10000000,FFFFFFFF*3B\r\n");
-        EXPECT_EQ(client.Ask("$PKVRQ,RID\r\n", "$PKVRR", 100ms), "");
+        auto port = platform::SerialPort::Open(dir.File("gps2"));
+        ASSERT_TRUE(port && port->Configure(57600));
+        EXPECT_EQ(Ask(*port, "$PKVRQ,RDM,10000000\r\n", "$PKVRR", 2s), "$PKVRR,RDM,10000000,FFFFFFFF*3B\r\n");
+        EXPECT_EQ(Ask(*port, "$PKVRQ,RID\r\n", "$PKVRR", 100ms), "");
     }
 
     kill(pid_t(std::atoi(pid)), SIGTERM);
