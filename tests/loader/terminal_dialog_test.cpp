@@ -10,7 +10,6 @@
 #include "tests/platform/gui_wait.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/log_recorder.h"
-#include "tests/support/pty_peer.h"
 
 #include <QCheckBox>
 #include <QComboBox>

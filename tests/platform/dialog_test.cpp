@@ -60,33 +60,6 @@ TEST(DialogLayoutTest, ControlsSitAtTwiceTheirDialogUnits)
     EXPECT_EQ(dialog.Widget()->font().pointSize(), 8);
 }
 
-TEST(DialogLayoutTest, HiddenAndDisabledControlsStaySo)
-{
-    Dialog dialog(LoaderTemplate());
-    ASSERT_TRUE(Shown(dialog));
-    EXPECT_FALSE(dialog.Item(kSecret)->isVisible());
-    EXPECT_FALSE(dialog.IsItemVisible(kSecret));
-    EXPECT_TRUE(dialog.IsItemVisible(kLog));
-    EXPECT_FALSE(dialog.IsItemEnabled(kAbout));
-    EXPECT_TRUE(dialog.IsItemEnabled(kLoad));
-
-    dialog.ShowItem(kSecret, true);
-    dialog.ShowItem(kLoad, false);
-    dialog.Widget()->hide();
-    ASSERT_TRUE(Shown(dialog));
-    EXPECT_TRUE(dialog.Item(kSecret)->isVisible());
-    EXPECT_FALSE(dialog.Item(kLoad)->isVisible());
-}
-
-TEST(DialogLayoutTest, CentredOnScreen)
-{
-    Dialog dialog(AboutTemplate());
-    dialog.CenterOnScreen();
-    ASSERT_TRUE(Shown(dialog));
-    const QPoint offCentre = dialog.Widget()->frameGeometry().center() - dialog.Widget()->screen()->availableGeometry().center();
-    EXPECT_LE(offCentre.manhattanLength(), 1);
-}
-
 TEST(DialogCommandTest, ButtonsRunTheirHandlersOnlyWhenEnabled)
 {
     Dialog dialog(LoaderTemplate());

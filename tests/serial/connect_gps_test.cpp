@@ -62,7 +62,7 @@ TEST_P(ConnectAtRate, FindsTheBoardAndReadsItsSections)
     EXPECT_STREQ(info.fw.text, "V2.15");
 }
 
-INSTANTIATE_TEST_SUITE_P(ScanRates, ConnectAtRate, ::testing::Values(4800u, 57600u, 19200u, 115200u, 9600u));
+INSTANTIATE_TEST_SUITE_P(ScanRates, ConnectAtRate, ::testing::Values(4800u, 9600u));
 
 TEST_F(ConnectGpsTest, NothingAt38400)
 {
@@ -71,19 +71,10 @@ TEST_F(ConnectGpsTest, NothingAt38400)
     options.commandRate = 38400;
     auto& board = m_board.Start(options, m_image);
     EXPECT_FALSE(ConnectGps(L"GPS1:", m_log, m_info));
-    EXPECT_EQ(m_log.PaneLines().back(), L"Cannot connect to GPS.");
-    for (const auto& run : board.Transcript().Received())
-        EXPECT_NE(run.baud, 38400u);
-    EXPECT_EQ(m_info.baud, 0u);
-}
-
-TEST_F(ConnectGpsTest, SilentBoardIsNotFound)
-{
-    auto& board = m_board.Start({}, m_image);
-    board.SetFault(BoardFault::Silence, true);
-    EXPECT_FALSE(ConnectGps(L"GPS1:", m_log, m_info));
     EXPECT_EQ(m_log.PaneLines(), (std::vector<std::wstring> {L" GPS flash information", L"Pfld N/a",
                                                             L"Main FW N/a", L"Cannot connect to GPS."}));
+    for (const auto& run : board.Transcript().Received())
+        EXPECT_NE(run.baud, 38400u);
     EXPECT_EQ(m_info.baud, 0u);
 }
 

@@ -94,6 +94,18 @@ TEST_F(ReceiverReply, MemoryWords)
 
 // A section is there only when its header's end lies strictly between its
 // start and the limit; otherwise nothing more is asked.
+TEST_F(ReceiverReply, SilentLineIsScannedInOrder)
+{
+    test::ScriptedLine line;
+    line.AllowMore();
+    const Link link {line, m_log, {}};
+    ReceiverQuery query(link);
+    ReceiverInfo info;
+    EXPECT_EQ(query.DetectReceiver(info), 0);
+    EXPECT_FALSE(info.connected);
+    EXPECT_EQ(line.Speeds(), (std::vector<uint32_t> {19200, 4800, 57600, 19200, 115200, 9600}));
+}
+
 TEST_F(ReceiverReply, ProbeSectionBounds)
 {
     const auto rdm = [](uint32_t address, uint32_t value) {
