@@ -1,6 +1,8 @@
 // velmor on a real X server (run under xvfb-run): a screenshot of the main
 // dialog as a test artefact, and a second start that meets the first.
 // GoogleTest and Qt before Xlib, whose macros (None, Bool, Status) break them.
+#include "platform/dialog/window_search.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -126,6 +128,15 @@ TEST(VelmorOnX11, ScreenshotAndSecondInstance)
     ASSERT_TRUE(first.waitForStarted());
     ASSERT_TRUE(WaitFor([&] { return Titled(kTitle).size() == 1; }));
     const TitledWindow mainDialog = Titled(kTitle).front();
+
+    // The search the second copy relies on: the exact title only, and only with a display.
+    EXPECT_TRUE(platform::FindTopLevelWindow(L"GPS firmware loader"));
+    for (const wchar_t* other : {L"GPS firmware loade", L"GPS firmware loader ", L"GPS firmware loadeR"})
+        EXPECT_FALSE(platform::FindTopLevelWindow(other));
+    const std::string display = std::getenv("DISPLAY");
+    unsetenv("DISPLAY");
+    EXPECT_FALSE(platform::FindTopLevelWindow(L"GPS firmware loader"));
+    setenv("DISPLAY", display.c_str(), 1);
     QThread::msleep(300);   // let it paint before the picture is taken
     SaveScreen("velmor-main-dialog.png");
 
