@@ -1,153 +1,161 @@
-// The image source: type by content, and images made by outside tools.
+// Image files as the upload sees them: the type by content, the analysis, and
+// the upload records, from S-record text, binary images, and S-record files
+// made by outside tools from a binary image.
 #include "loader/image/image_source.h"
 #include "tests/support/image_files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 namespace velmor {
 namespace {
 
 using test::Bytes;
 using test::RecordInfo;
+using Records = std::vector<std::pair<uint32_t, Bytes>>;   // address, data
+
+constexpr uint32_t kBase = 0x10000000;
+
+Bytes Text(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+// S3 lines of `perLine` bytes carrying `data` from `base`.
+std::string Lines(const Bytes& data, size_t perLine, uint32_t base = kBase)
+{
+    std::string text;
+    for (size_t off = 0; off < data.size(); off += perLine) {
+        const size_t n = std::min(perLine, data.size() - off);
+        text += test::S3Line(uint32_t(base + off), Bytes(data.begin() + off, data.begin() + off + n)) + "\n";
+    }
+    return text;
+}
+
+// `data` from `base` in records of 2048 bytes, the last one shorter.
+Records Blocks(const Bytes& data, size_t count, uint32_t base = kBase)
+{
+    Records records;
+    for (size_t off = 0; off < count; off += 2048)
+        records.push_back({uint32_t(base + off), Bytes(data.begin() + off, data.begin() + std::min(count, off + 2048))});
+    return records;
+}
 
 void RunTool(const std::string& command)
 {
     ASSERT_EQ(std::system((command + " 2>&1").c_str()), 0) << command;
 }
 
-class ImageSourceFile : public ::testing::Test {
-protected:
-    std::string Write(const std::string& name, const Bytes& content)
-    {
-        const std::string path = m_dir.File(name);
-        test::WriteFile(path, content);
-        return path;
-    }
-    std::string Write(const std::string& name, const std::string& content)
-    {
-        return Write(name, Bytes(content.begin(), content.end()));
-    }
-
-    // Opens, analyses and reads the whole image; fails the test on any false.
-    std::vector<RecordInfo> ReadAll(const std::string& path, ImageType expected)
-    {
-        std::vector<RecordInfo> records;
-        EXPECT_TRUE(m_source.Open(path.c_str())) << path;
-        EXPECT_EQ(m_source.Type(), expected) << path;
-        EXPECT_TRUE(m_source.Analyse()) << path;
-        m_source.Rewind();
-        EXPECT_TRUE(test::ReadAllRecords(m_source, records)) << path;
-        return records;
-    }
-
-    static void ExpectBytesAt(const std::vector<RecordInfo>& records, const Bytes& expected, size_t count)
-    {
-        const auto flat = test::FlattenRecords(records);
-        ASSERT_EQ(flat.size(), count);
-        for (size_t k = 0; k < count; ++k)
-            ASSERT_EQ(flat.at(uint32_t(0x10000000 + k)), expected[k]) << "offset " << k;
-    }
-
-    test::TempDir m_dir;
-    ImageSource m_source;
+struct FileCase {
+    const char* legend;
+    std::string name;   // the name never decides the type
+    Bytes content;
+    ImageType type;
+    bool analysed;
+    uint32_t start = 0;
+    uint32_t entry = 0;
+    uint32_t size = 0;
+    Records records {};   // without the closing empty record
 };
 
-TEST_F(ImageSourceFile, ObjcopyAndSrecCatImagesCarryTheSourceBytes)
+TEST(ImageSourceFile, SRecordFilesAndBinaryImages)
 {
-    // Not a multiple of 32 or 24, so the last line of each is short.
-    const Bytes image = test::BinaryImage(0x9000 + 13, 0x8FF0);
-    const std::string bin = Write("source.bin", image);
-    const std::string viaObjcopy = m_dir.File("objcopy.srec");
-    const std::string viaSrecCat = m_dir.File("srec_cat.s37");
+    constexpr auto kSRecord = ImageType::MotorolaSRecord;
+    constexpr auto kBinary = ImageType::Binary;
+    test::TempDir dir;
+    // Not a multiple of 32 or 24, so the tools' last line is short.
+    const Bytes made = test::BinaryImage(0x9000 + 13, 0x8FF0);
+    test::WriteFile(dir.File("source.bin"), made);
     // objcopy writes the output file's name into the S0 line; a short relative
     // name keeps that line inside the 78-character limit.
-    RunTool("cd " + m_dir.Path() + " && " + OBJCOPY_PROGRAM + " -I binary -O srec --srec-forceS3 --srec-len=32"
+    RunTool("cd " + dir.Path() + " && " + OBJCOPY_PROGRAM + " -I binary -O srec --srec-forceS3 --srec-len=32"
             " --change-addresses=0x10000000 source.bin objcopy.srec");
-    RunTool("cd " + m_dir.Path() + " && " + SREC_CAT_PROGRAM + " source.bin -binary -offset 0x10000000"
+    RunTool("cd " + dir.Path() + " && " + SREC_CAT_PROGRAM + " source.bin -binary -offset 0x10000000"
             " -o srec_cat.s37 -motorola -address-length=4 -output_block_size=24 -execution-start-address=0x10000000");
 
-    for (const std::string& path : {viaObjcopy, viaSrecCat}) {
-        SCOPED_TRACE(path);
-        const auto records = ReadAll(path, ImageType::MotorolaSRecord);
-        EXPECT_EQ(m_source.StartAddress(), 0x10000000u);
-        EXPECT_EQ(m_source.EntryPoint(), 0x10000000u);
-        EXPECT_EQ(m_source.Size(), image.size());   // the erase range covers the last byte
-        ExpectBytesAt(records, image, image.size());
-        for (size_t i = 0; i + 2 < records.size(); ++i)
-            EXPECT_EQ(records[i].dataCount, 2048) << i;
-        m_source.Close();
+    const Bytes d32 = test::PatternBytes(100 * 32);
+    const Bytes d24 = test::PatternBytes(100 * 24, 5);
+    const Bytes big = test::BinaryImage(0x10000 + 4 + 100, 0x10000);
+    const Bytes shortFile = test::BinaryImage(0x4830, 0x20000);
+    const std::string cut = Lines(test::PatternBytes(96), 32);
+    const std::string overlong = test::S3Line(0x10000020, test::PatternBytes(32)) + std::string(300, '0') + "\n";
+    const FileCase cases[] = {
+        {"objcopy", "objcopy.srec", test::ReadFile(dir.File("objcopy.srec")), kSRecord, true, kBase, kBase,
+         uint32_t(made.size()), Blocks(made, made.size())},
+        {"srec_cat", "srec_cat.s37", test::ReadFile(dir.File("srec_cat.s37")), kSRecord, true, kBase, kBase,
+         uint32_t(made.size()), Blocks(made, made.size())},
+        // The same file as a binary image ends at the FW end, before the FW checksum word.
+        {"the tools' source", "source.s19", made, kBinary, true, kBase, kBase, 0x8FF0, Blocks(made, 0x8FF0)},
+        // A full record takes nothing more, not even data that follows on; no S7: the entry is the lowest address.
+        {"lines of 32 bytes", "image.bin", Text(Lines(d32, 32)), kSRecord, true, kBase, kBase, 3200,
+         Blocks(d32, d32.size())},
+        {"size a multiple of 2048", "big.bin", big, kBinary, true, kBase, kBase, 0x10000, Blocks(big, 0x10000)},
+        {"file shorter than its size", "short.bin", shortFile, kBinary, true, kBase, kBase, 0x20000,
+         Blocks(shortFile, shortFile.size())},
+        // A gap or a step back opens a new record; the later S7 gives the entry;
+        // the size runs to the highest byte.
+        {"out of order", "order.s19",
+         Text(test::S3Line(0x10000100, {1, 2}) + "\n" + test::S3Line(0x10000102, {3}) + "\n"
+              + test::S3Line(0x10000000, {4, 5}) + "\n" + test::S3Line(0x10000010, {6}) + "\n"
+              + "S70510000000EA\nS70510000004E6\n"),
+         kSRecord, true, kBase, 0x10000004, 0x103, {{0x10000100, {1, 2, 3}}, {kBase, {4, 5}}, {0x10000010, {6}}}},
+        // An empty S3 line would pin the record's address.
+        {"S3 lines without data", "empty-lines.s19",
+         Text(test::S3Line(0x20000000, {}) + "\n" + test::S3Line(kBase, {1, 2}) + "\n"
+              + test::S3Line(0x30000000, {}) + "\n" + test::S3Line(0x10000002, {3}) + "\n"
+              + test::S3Line(0x10000040, {4}) + "\n"),
+         kSRecord, true, kBase, kBase, 0x41, {{kBase, {1, 2, 3}}, {0x10000040, {4}}}},
+        {"empty file", "empty.bin", {}, kSRecord, true, 0xFFFFFFFF, 0xFFFFFFFF, 1},
+        {"S1 and S2 lines only", "s1s2.s19", Text("S1050000AABB95\nS206000000AABB94\n"), kSRecord, true, 0xFFFFFFFF,
+         0xFFFFFFFF, 1},
+        {"a blank line", "blank.s19", Text("S307100000000102E5\n\nS307100000020102E3\n"), kSRecord, false},
+        {"cut inside the last line", "cut.s19", Text(cut.substr(0, cut.size() - 20)), kSRecord, false},
+        {"a long line is not two lines", "long.s19", Text(cut.substr(0, 79) + overlong + cut.substr(79)), kSRecord,
+         false},
+        {"text that is no S-record", "notes.txt", Text("hello\nS70510000000EA\n"), kBinary, false},
+        {"too short for the FW header", "tiny.bin", test::BinaryImage(0x4027, 0x5000), kBinary, false},
+        {"no FW start", "zero.bin", Bytes(0x5000, 0), kBinary, false},
+        // The first record leaves 16 bytes pending, which Rewind drops.
+        {"lines of 24 bytes", "image.s37", Text(Lines(d24, 24)), kSRecord, true, kBase, kBase, 2400,
+         Blocks(d24, d24.size())},
+    };
+    // One source for all: each file switches it to the reader of its type.
+    ImageSource source;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        const std::string path = dir.File(c.name);
+        test::WriteFile(path, c.content);
+        ASSERT_TRUE(source.Open(path.c_str()));
+        EXPECT_EQ(source.Type(), c.type);
+        ASSERT_EQ(source.Analyse(), c.analysed);
+        if (!c.analysed)
+            continue;
+        EXPECT_EQ(source.StartAddress(), c.start);
+        EXPECT_EQ(source.EntryPoint(), c.entry);
+        EXPECT_EQ(source.Size(), c.size);
+
+        source.Rewind();
+        UploadRecord first;
+        ASSERT_TRUE(source.ReadNextBlock(first));
+        source.Rewind();
+        std::vector<RecordInfo> records;
+        ASSERT_TRUE(test::ReadAllRecords(source, records));
+        // The S-record reader's closing record is the end of an SFLD transfer.
+        if (c.type == kSRecord) {
+            EXPECT_EQ(records.back().frame, (Bytes {0x5B, 0x00, 0x00, 0x00, 0x00, 0x5D}));
+        }
+        records.pop_back();
+        Records got;
+        for (const auto& r : records)
+            got.push_back({r.address, test::FrameData(r)});
+        EXPECT_EQ(got, c.records);
     }
-
-    // The same binary through the binary reader stops at the FW end address.
-    const auto records = ReadAll(bin, ImageType::Binary);
-    EXPECT_EQ(m_source.Size(), 0x8FF0u);
-    ExpectBytesAt(records, image, 0x8FF0);
-}
-
-TEST_F(ImageSourceFile, TypeFollowsContentNotName)
-{
-    const std::string srecText = test::S3Line(0x10000000, {1, 2, 3}) + "\nS70510000000EA\n";
-    ASSERT_TRUE(m_source.Open(Write("looks-binary.bin", srecText).c_str()));
-    EXPECT_EQ(m_source.Type(), ImageType::MotorolaSRecord);
-    EXPECT_STREQ(ImageTypeName(m_source.Type()), "Motorola S-Record");
-
-    ASSERT_TRUE(m_source.Open(Write("looks-text.s19", test::BinaryImage(0x5000, 0x4800)).c_str()));
-    EXPECT_EQ(m_source.Type(), ImageType::Binary);
-    EXPECT_STREQ(ImageTypeName(m_source.Type()), "Binary");
-    EXPECT_TRUE(m_source.Analyse());
-
-    // Text whose first line is not an S-record is taken as binary, and then fails analysis.
-    ASSERT_TRUE(m_source.Open(Write("notes.txt", std::string("hello\nS70510000000EA\n")).c_str()));
-    EXPECT_EQ(m_source.Type(), ImageType::Binary);
-    EXPECT_FALSE(m_source.Analyse());
-
-    // A valid first line but a broken later one: S-record, and the analysis fails.
-    ASSERT_TRUE(m_source.Open(Write("broken.s19", srecText + "S3zz\n").c_str()));
-    EXPECT_EQ(m_source.Type(), ImageType::MotorolaSRecord);
-    EXPECT_FALSE(m_source.Analyse());
-
-    EXPECT_FALSE(m_source.Open(m_dir.File("missing.bin").c_str()));
-}
-
-TEST_F(ImageSourceFile, EmptyFileIsAnEmptySRecordImage)
-{
-    const auto records = ReadAll(Write("empty.bin", std::string()), ImageType::MotorolaSRecord);
-    EXPECT_EQ(m_source.StartAddress(), 0xFFFFFFFFu);
-    EXPECT_EQ(m_source.Size(), 1u);
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].dataCount, 0);
-}
-
-TEST_F(ImageSourceFile, ReopeningSwitchesReaders)
-{
-    const std::string bin = Write("a.bin", test::BinaryImage(0x5000, 0x4100));
-    const std::string srec = Write("b.srec", test::S3Line(0x10000000, {7, 8}) + "\n");
-    for (int round = 0; round < 2; ++round) {
-        auto records = ReadAll(bin, ImageType::Binary);
-        EXPECT_EQ(m_source.Size(), 0x4100u);
-        records = ReadAll(srec, ImageType::MotorolaSRecord);
-        EXPECT_EQ(m_source.Size(), 2u);
-        ASSERT_EQ(records.size(), 2u);
-        EXPECT_EQ(test::FrameData(records[0]), (Bytes{7, 8}));
-    }
-}
-
-TEST_F(ImageSourceFile, ExposesTheOpenBinaryFile)
-{
-    ASSERT_TRUE(m_source.Open(Write("a.bin", test::BinaryImage(0x5000, 0x4100)).c_str()));
-    ASSERT_NE(m_source.BinaryFile(), nullptr);
-    ASSERT_TRUE(m_source.Analyse());
-    // Whatever the checks do to the position, Rewind starts the records at the base.
-    std::fseek(m_source.BinaryFile(), 0x1234, SEEK_SET);
-    m_source.Rewind();
-    UploadRecord r;
-    ASSERT_TRUE(m_source.ReadNextBlock(r));
-    EXPECT_EQ(r.Address(), 0x10000000u);
-    EXPECT_EQ(r.DataCount(), 2048);
+    EXPECT_FALSE(source.Open(dir.File("missing.bin").c_str()));
 }
 
 } // namespace
