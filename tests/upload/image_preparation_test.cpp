@@ -5,6 +5,7 @@
 #include "loader/upload/image_preparation.h"
 #include "platform/text.h"
 #include "receiver/sample_image.h"
+#include "tests/support/board_fixture.h"
 #include "tests/support/image_files.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/temp_dir.h"
@@ -32,11 +33,7 @@ std::wstring Hex(const char* format, uint32_t a, uint32_t b = 0)
     return W(text);
 }
 
-uint32_t WordAt(const Bytes& image, size_t offset)
-{
-    return uint32_t(image[offset]) | uint32_t(image[offset + 1]) << 8 | uint32_t(image[offset + 2]) << 16
-        | uint32_t(image[offset + 3]) << 24;
-}
+constexpr auto WordAt = test::BoardFixture::WordAt;
 
 void PutWord(Bytes& image, size_t offset, uint32_t word)
 {
@@ -170,21 +167,6 @@ TEST_F(Preparation, Refusals)
     }
 }
 
-TEST_F(Preparation, SizeLimitsAreSilent)
-{
-    for (size_t length : {1020u, 1026u, 0x6002u}) {
-        test::LogRecorder log;
-        Bytes image = m_image;
-        image.resize(length);
-        const std::string path = m_dir.File("short.bin");
-        test::WriteFile(path, image);
-        FILE* f = std::fopen(path.c_str(), "rb");
-        EXPECT_EQ(CheckBinaryImage(f, log), 0u) << length;
-        std::fclose(f);
-        EXPECT_TRUE(log.PaneLines().empty()) << length;
-    }
-}
-
 TEST_F(Preparation, OpenAndFormatErrors)
 {
     m_path = m_dir.File("missing.bin");
@@ -258,24 +240,11 @@ TEST_F(Preparation, EmbeddedSfld)
     EXPECT_EQ(test::ReadFile(victim), Bytes({'k', 'e', 'e', 'p'}));
     EXPECT_TRUE(std::filesystem::is_symlink(planted));
     std::filesystem::remove(planted);
-
-    // The reader hands out the section, between the FW checksum word and the
-    // file's last word, as it would from a file of those bytes.
-    const std::string section = m_dir.File("section.hex");
-    test::WriteFile(section, Bytes(image.begin() + 0x24004, image.end() - 4));
-    SRecordReader expected;
-    ASSERT_TRUE(expected.Open(section.c_str()));
-    std::vector<test::RecordInfo> want, got;
-    ASSERT_TRUE(test::ReadAllRecords(expected, want));
-    m_job.sfld.Rewind();
-    ASSERT_TRUE(test::ReadAllRecords(m_job.sfld, got));
-    ASSERT_EQ(got.size(), want.size());
-    for (size_t i = 0; i < got.size(); ++i)
-        EXPECT_EQ(got[i].frame, want[i].frame) << i;
 }
 
 // What follows the FW checksum word is an SFLD only when it checks out as one;
-// otherwise the reason is logged and sfld.hex is taken.
+// otherwise the reason is logged and sfld.hex is taken. An FW end outside the
+// file means no section at all, not a wrap to some other offset.
 TEST_F(Preparation, SfldSectionThatIsNotOne)
 {
     const Bytes bare = receiver::MakeSampleImage({});
@@ -284,20 +253,29 @@ TEST_F(Preparation, SfldSectionThatIsNotOne)
         image.insert(image.end(), words * 4, fill);
         return image;
     };
+    const auto fwEnd = [](uint32_t end) {
+        Bytes image = receiver::MakeSampleImage(Options("IMAGE-1"));
+        PutWord(image, 0x4024, end);
+        return image;
+    };
     const struct {
         const char* legend;
         Bytes image;
-        std::wstring why;
+        std::wstring why;   // the line before "SFLD section skipped"
+        bool prepared;
     } cases[] = {
-        {"four zero bytes", padded(1, 0x00), L"SFLD section empty"},
-        {"eight zero bytes", padded(2, 0x00), L"SFLD section is no S-record file"},
-        {"two 0xFF words", padded(2, 0xFF), L"SFLD section is no S-record file"},
-        {"three 0xFF words", padded(3, 0xFF), L"SFLD section CRC: 0x00000000 0xffffffff FAILED."},
-        {"bad checksum", receiver::MakeSampleImage(Options("IMAGE-1", receiver::ChecksumFault::Sfld)), L""},
+        {"four zero bytes", padded(1, 0x00), L"SFLD section empty", true},
+        {"eight zero bytes", padded(2, 0x00), L"SFLD section is no S-record file", true},
+        {"two 0xFF words", padded(2, 0xFF), L"SFLD section is no S-record file", true},
+        {"three 0xFF words", padded(3, 0xFF), L"SFLD section CRC: 0x00000000 0xffffffff FAILED.", true},
+        {"bad checksum", receiver::MakeSampleImage(Options("IMAGE-1", receiver::ChecksumFault::Sfld)), L"", true},
+        {"FW end past the file", fwEnd(0x10024000u + 0x100000u), L"Opening SFLD ...", false},
+        {"FW end below the flash", fwEnd(0x0FFFFFF0u), L"Opening SFLD ...", false},
+        {"FW end at the top of the address space", fwEnd(0xFFFFFFF0u), L"Opening SFLD ...", false},
     };
     for (const auto& c : cases) {
         m_log.Reset();
-        EXPECT_TRUE(Prepare(c.image)) << c.legend;
+        EXPECT_EQ(Prepare(c.image), c.prepared) << c.legend;
         const auto lines = m_log.PaneLines();
         const auto skipped = std::find(lines.begin(), lines.end(), L"SFLD section skipped");
         ASSERT_NE(skipped, lines.end()) << c.legend;
@@ -306,18 +284,6 @@ TEST_F(Preparation, SfldSectionThatIsNotOne)
         }
         EXPECT_EQ(m_job.sfld.LowestAddress(), 0x40000000u) << c.legend;   // sfld.hex
         EXPECT_TRUE(m_job.sfld.HasData()) << c.legend;
-    }
-}
-
-TEST_F(Preparation, FwEndOutsideTheFileMeansNoSection)
-{
-    for (uint32_t end : {0x10024000u + 0x100000u, 0x0FFFFFF0u, 0xFFFFFFF0u}) {
-        Bytes image = receiver::MakeSampleImage(Options("IMAGE-1"));
-        PutWord(image, 0x4024, end);
-        const std::string path = m_dir.File("far.bin");
-        test::WriteFile(path, image);
-        std::wstring why;
-        EXPECT_EQ(ExtractEmbeddedSfld(W(path), why), nullptr) << std::hex << end;
     }
 }
 
