@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,18 +13,15 @@
 namespace quillon::test {
 namespace {
 
+// The command's output with its standard error; `status` as pclose gives it.
 std::string Run(const std::string& command, int& status)
 {
     std::string output;
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) {
-        status = -1;
-        return output;
-    }
     char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe))
+    while (pipe && std::fgets(buffer, sizeof buffer, pipe))
         output += buffer;
-    status = pclose(pipe);
+    status = pipe ? pclose(pipe) : -1;
     return output;
 }
 
@@ -57,12 +55,11 @@ void StoreImage::Label(const std::string& label)
 void StoreImage::Filesystem(const std::string& mkfs, uint64_t start, uint64_t sectors)
 {
     const std::string scratch = m_folder.File("filesystem");
-    std::filesystem::remove(scratch);
-    std::ofstream(scratch, std::ios::binary).close();
-    std::filesystem::resize_file(scratch, sectors * 512);
     int status = 0;
-    const std::string output = Run(mkfs + " " + scratch + " && dd status=none conv=notrunc bs=512 seek="
-                                       + std::to_string(start) + " if=" + scratch + " of=" + m_path,
+    const std::string output = Run("rm -f " + scratch + " && truncate -s " + std::to_string(sectors * 512) + " "
+                                       + scratch + " && " + mkfs + " " + scratch
+                                       + " && dd status=none conv=notrunc bs=512 seek=" + std::to_string(start)
+                                       + " if=" + scratch + " of=" + m_path,
                                    status);
     ASSERT_EQ(status, 0) << output;
 }
@@ -82,15 +79,12 @@ std::vector<std::string> StoreImage::Partitions() const
     std::istringstream dump(Run("sfdisk --dump " + m_path, status));
     std::vector<std::string> partitions;
     // "<path>1 : start=        2048, size=       63488, type=4"
-    for (std::string line; std::getline(dump, line);) {
-        const size_t fields = line.find(" : start=");
-        unsigned long long start = 0;
-        unsigned long long size = 0;
-        char type[16] = {};
-        if (fields != std::string::npos
-            && std::sscanf(line.c_str() + fields, " : start= %llu, size= %llu, type=%15[^, ]", &start, &size, type) == 3)
-            partitions.push_back("start=" + std::to_string(start) + ", size=" + std::to_string(size) + ", type=" + type);
-    }
+    for (std::string line; std::getline(dump, line);)
+        if (const size_t fields = line.find(" : start="); fields != std::string::npos) {
+            line.erase(0, fields + 3);
+            std::erase(line, ' ');
+            partitions.push_back(line);
+        }
     return partitions;
 }
 
@@ -103,10 +97,7 @@ std::vector<char> StoreImage::Bytes() const
 int StoreImage::RebootRequests() const
 {
     std::ifstream in(m_folder.File("reboot-requests"));
-    int lines = 0;
-    for (std::string line; std::getline(in, line);)
-        ++lines;
-    return lines;
+    return int(std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
 }
 
 } // namespace quillon::test

@@ -13,8 +13,8 @@ namespace quillon::test {
 inline constexpr uint64_t kStoreBytes = 32ull << 20;
 inline constexpr uint64_t kStoreSectors = kStoreBytes / 512;
 inline constexpr uint64_t kFirstSector = 2048;   // where sfdisk and the storage layer start a partition
-// What one partition over the whole store looks like in `sfdisk --dump`.
-inline constexpr const char* kWholeStoreType4 = "start=2048, size=63488, type=4";
+// What one partition over the whole store looks like in Partitions().
+inline constexpr const char* kWholeStoreType4 = "start=2048,size=63488,type=4";
 
 class StoreImage {
 public:
@@ -29,7 +29,7 @@ public:
     void Filesystem(const std::string& mkfs, uint64_t start = 0, uint64_t sectors = kStoreSectors);
     // The filesystem type blkid finds at `start`, or "".
     std::string FilesystemAt(uint64_t start) const;
-    // The partition lines of `sfdisk --dump`, as "start=..., size=..., type=...".
+    // The partition lines of `sfdisk --dump` without blanks, as "start=...,size=...,type=...".
     std::vector<std::string> Partitions() const;
     std::vector<char> Bytes() const;
     // Lines in <folder>/reboot-requests.

@@ -1,0 +1,387 @@
+// The store formatter on store images: which stores get the wizard, a message
+// or nothing at start-up, and the wizard's Continue with each step failing in turn.
+#include "formatter/notices.h"
+#include "formatter/store_format_app.h"
+#include "formatter/store_format_dialog.h"
+#include "platform/dialog/dialog_template.h"
+#include "tests/formatter/store_image.h"
+#include "tests/platform/gui_wait.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <tuple>
+#include <utility>
+
+namespace quillon::test {
+namespace {
+
+using platform::kInvalidStorageHandle;
+using platform::StorageHandle;
+using Clock = std::chrono::steady_clock;
+
+enum class Op {
+    OpenStore, FindFirstPartition, OpenPartition, GetPartitionInfo, GetStoreInfo,
+    DismountStore, FormatStore, CreatePartition, KernelIoControl
+};
+
+struct StorageCall {
+    Op op;
+    std::u16string name;   // OpenPartition, CreatePartition
+    Clock::time_point at;
+};
+
+// The system storage on the store image, with one operation made to fail where
+// a test asks, a log of the calls, and a count of the handles left open.
+class FailingStorage final : public platform::Storage {
+public:
+    // Fails the `call`-th call of `op` (from 1; 0: every call). With `afterDoing`
+    // the operation runs first and failure is reported anyway (flag results only).
+    void Fail(Op op, int call = 0, bool afterDoing = false) { m_failing = {op, call, afterDoing}; }
+
+    bool mounted = false;              // partitions report themselves mounted, so the store gets dismounted
+    std::function<void(Op)> onCall;    // runs before each operation
+    std::vector<StorageCall> calls;
+    int open = 0;                      // handles not closed; below 0 after a close too many
+
+    StorageHandle OpenStore(const std::wstring& name) override
+    {
+        return Opened(Op::OpenStore, [&] { return m_real.OpenStore(name); });
+    }
+    StorageHandle FindFirstPartition(StorageHandle store, platform::PartInfo& info) override
+    {
+        return Opened(Op::FindFirstPartition, [&] { return m_real.FindFirstPartition(store, info); });
+    }
+    bool FindClosePartition(StorageHandle search) override
+    {
+        --open;
+        return m_real.FindClosePartition(search);
+    }
+    StorageHandle OpenPartition(StorageHandle store, const std::u16string& name) override
+    {
+        return Opened(Op::OpenPartition, [&] { return m_real.OpenPartition(store, name); }, name);
+    }
+    bool GetPartitionInfo(StorageHandle partition, platform::PartInfo& info) override
+    {
+        const bool known = Run(Op::GetPartitionInfo, [&] { return m_real.GetPartitionInfo(partition, info); }, false);
+        if (known && mounted)
+            info.attributes |= platform::kPartitionMounted;
+        return known;
+    }
+    bool GetStoreInfo(StorageHandle store, platform::StoreInfo& info) override
+    {
+        return Run(Op::GetStoreInfo, [&] { return m_real.GetStoreInfo(store, info); }, false);
+    }
+    bool DismountStore(StorageHandle store) override
+    {
+        return Run(Op::DismountStore, [&] { return m_real.DismountStore(store); }, false);
+    }
+    bool FormatStore(StorageHandle store) override
+    {
+        return Run(Op::FormatStore, [&] { return m_real.FormatStore(store); }, false);
+    }
+    bool CreatePartition(StorageHandle store, const std::u16string& name, uint8_t type, uint64_t sectors) override
+    {
+        return Run(Op::CreatePartition, [&] { return m_real.CreatePartition(store, name, type, sectors); }, false, name);
+    }
+    bool CloseHandle(StorageHandle handle) override
+    {
+        --open;
+        return m_real.CloseHandle(handle);
+    }
+    void KernelIoControl(uint32_t code) override
+    {
+        calls.push_back({Op::KernelIoControl, {}, Clock::now()});
+        m_real.KernelIoControl(code);
+    }
+
+private:
+    struct Failing {
+        Op op;
+        int call;
+        bool afterDoing;
+    };
+
+    // Logs the call and runs `real`, unless this is the call to fail.
+    template <typename Real>
+    auto Run(Op op, Real real, decltype(real()) failed, const std::u16string& name = {}) -> decltype(real())
+    {
+        calls.push_back({op, name, Clock::now()});
+        if (onCall)
+            onCall(op);
+        const int number = ++m_counts[op];
+        const bool fails = m_failing && m_failing->op == op && (m_failing->call == 0 || m_failing->call == number);
+        if (fails && !m_failing->afterDoing)
+            return failed;
+        const auto result = real();
+        return fails ? failed : result;
+    }
+    template <typename Real>
+    StorageHandle Opened(Op op, Real real, const std::u16string& name = {})
+    {
+        const StorageHandle handle = Run(op, real, kInvalidStorageHandle, name);
+        if (handle != kInvalidStorageHandle)
+            ++open;
+        return handle;
+    }
+
+    platform::Storage& m_real = platform::SystemStorage();
+    std::optional<Failing> m_failing;
+    std::map<Op, int> m_counts;
+};
+
+// Answers the formatter's message boxes in place of real ones, in order, each
+// with the window it belonged to; it also stands in while no owner is bound.
+class BoxRecorder {
+public:
+    struct Box {
+        platform::Message message;
+        QWidget* owner;   // nullptr for none
+        Clock::time_point at;
+    };
+
+    BoxRecorder() : m_previous(platform::SetMessageBoxHandler(Handler(nullptr))) {}
+    ~BoxRecorder() { platform::SetMessageBoxHandler(std::move(m_previous)); }
+
+    MessageBinder Binder()
+    {
+        return [this](platform::Dialog* owner) {
+            return platform::SetMessageBoxHandler(Handler(owner ? owner->Widget() : nullptr));
+        };
+    }
+
+    // The notices in order, all owned by `owner`, each with an OK button and the exclamation icon.
+    void Expect(QWidget* owner, const std::vector<Notice>& notices) const
+    {
+        using Seen = std::tuple<std::wstring, std::wstring, QWidget*, platform::MessageButtons, platform::MessageIcon>;
+        std::vector<Seen> seen, expected;
+        for (const Box& box : boxes)
+            seen.emplace_back(box.message.text, box.message.caption, box.owner, box.message.buttons, box.message.icon);
+        for (const Notice& notice : notices)
+            expected.emplace_back(notice.text, notice.caption, owner, platform::MessageButtons::Ok,
+                                  platform::MessageIcon::Exclamation);
+        EXPECT_EQ(seen, expected);
+    }
+
+    std::vector<Box> boxes;
+
+private:
+    platform::MessageBoxHandler Handler(QWidget* owner)
+    {
+        return [this, owner](const platform::Message& message) {
+            boxes.push_back({message, owner, Clock::now()});
+            return platform::MessageAnswer::Ok;
+        };
+    }
+
+    platform::MessageBoxHandler m_previous;
+};
+
+const std::vector<std::string> kType6 {"start=2048,size=63488,type=6"};
+const std::vector<std::string> kType4 {kWholeStoreType4};
+
+// Runs the start-up check and closes a wizard that comes up with its Cancel
+// button. True when the wizard came up.
+bool RunStartUp(platform::Storage& storage, BoxRecorder& boxes)
+{
+    StoreFormatApp app(storage, boxes.Binder());
+    bool shown = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* wizard = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!wizard)
+            return;
+        if (std::exchange(shown, true)) {
+            ADD_FAILURE() << "Cancel left the wizard open";
+            wizard->done(platform::kIdCancel);
+            return;
+        }
+        for (auto* button : wizard->findChildren<QPushButton*>())
+            if (button->text() == QStringLiteral("Cancel"))
+                button->click();
+    });
+    poll.start(5);
+    EXPECT_FALSE(app.InitInstance());
+    return shown;
+}
+
+std::function<void(StoreImage&)> Partitioned(uint8_t type)
+{
+    return [type](StoreImage& image) { image.Partition(type); };
+}
+
+// Every store gets the wizard (the old layout; Cancel leaves it as it was), a
+// message, or nothing. A store with no partition (blank, or an empty table) is
+// met like a partition that cannot be opened: reported, then made unasked in
+// the layout the wizard leaves. A store holding a filesystem or a table the
+// storage layer does not handle is left as it is.
+TEST(StartUpTest, EachStoreGetsTheWizardAMessageOrNothing)
+{
+    const struct {
+        const char* legend;
+        std::function<void(StoreImage&)> prepare;
+        std::optional<Op> failing;
+        std::vector<Notice> boxes;
+        bool wizard;
+        bool created;   // one type 4 partition over the store now; else the store is unchanged
+    } rows[] = {
+        {"type 6", Partitioned(0x06), {}, {}, true, false},
+        {"type 4", Partitioned(0x04), {}, {kFinishedNoReboot}, false, false},
+        {"type 0b", Partitioned(0x0b), {}, {}, false, false},
+        {"store not opened", Partitioned(0x06), Op::OpenStore, {kStoreNotOpened}, false, false},
+        {"partition not opened", Partitioned(0x06), Op::OpenPartition, {kPartitionNotOpened}, false, false},
+        {"no partition information", Partitioned(0x06), Op::GetPartitionInfo, {}, false, false},
+        {"blank store", [](StoreImage&) {}, {}, {kPartitionNotOpened}, false, true},
+        {"empty table", [](StoreImage& image) { image.Label("dos"); }, {}, {kPartitionNotOpened}, false, true},
+        {"FAT over the whole store", [](StoreImage& image) { image.Filesystem("mkfs.vfat"); }, {},
+         {kPartitionNotOpened}, false, false},
+        {"ext2 over the whole store", [](StoreImage& image) { image.Filesystem("mkfs.ext2 -q -F"); }, {},
+         {kPartitionNotOpened}, false, false},
+        {"empty GPT", [](StoreImage& image) { image.Label("gpt"); }, {}, {kPartitionNotOpened}, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.legend);
+        StoreImage image;
+        row.prepare(image);
+        const std::vector<char> before = image.Bytes();
+        BoxRecorder boxes;
+        FailingStorage storage;
+        if (row.failing)
+            storage.Fail(*row.failing);
+        EXPECT_EQ(RunStartUp(storage, boxes), row.wizard);
+        boxes.Expect(nullptr, row.boxes);
+        // The store's one partition, opened or made by its own name.
+        for (const StorageCall& call : storage.calls)
+            if (call.op == Op::OpenPartition || call.op == Op::CreatePartition) {
+                EXPECT_EQ(call.name, u"Part00");
+            }
+        EXPECT_EQ(storage.open, 0);
+        EXPECT_EQ(image.RebootRequests(), 0);
+        if (row.created) {
+            EXPECT_EQ(image.Partitions(), kType4);
+        } else {
+            EXPECT_TRUE(image.Bytes() == before);
+        }
+    }
+}
+
+// The status text a label last showed on screen.
+class PaintedText : public QObject {
+public:
+    explicit PaintedText(QWidget* label) : m_label(qobject_cast<QLabel*>(label)) { m_label->installEventFilter(this); }
+    const std::wstring& Text() const { return m_text; }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            m_text = m_label->text().toStdWString();
+        return false;
+    }
+
+private:
+    QLabel* m_label;
+    std::wstring m_text;
+};
+
+// Continue on a type 6 store: each failure is reported to the wizard and
+// followed as far as it should be, the partition still made when it can be.
+// No events are handled during Continue: a step is on screen only if the
+// wizard repainted before its storage call.
+TEST(WizardTest, ContinueShowsEachStepAndReportsEveryFailure)
+{
+    constexpr int kCancel = 1001;
+    constexpr int kContinue = 1002;
+    constexpr int kStatus = 1003;
+    constexpr std::chrono::milliseconds kRebootDelay {500};
+    const std::wstring kWizardText =
+        L"To increase performance and security, this version requires to format the internal \\MyDevice storage. "
+        L"Before continuing, be sure to backup your data on SD card so that all file on \\MyDevice can be deleted. ";
+    const std::wstring kCreating = L"Creating new partition ...";
+    const std::map<Op, std::wstring> kStepTexts {{Op::DismountStore, L"Unmounting internal store ..."},
+                                                 {Op::FormatStore, L"Formatting internal store ..."},
+                                                 {Op::CreatePartition, kCreating}};
+    const struct {
+        const char* legend;
+        std::optional<Op> failing;
+        int call;
+        bool afterDoing;
+        bool mounted;
+        std::vector<Notice> boxes;
+        std::wstring status;
+        bool buttonsEnabled;
+        std::vector<std::string> partitions;
+    } rows[] = {
+        {"converted", {}, 0, false, false, {kFinishedRebooting}, kCreating, false, kType4},
+        {"converted after a dismount", {}, 0, false, true, {kFinishedRebooting}, kCreating, false, kType4},
+        {"store not opened", Op::OpenStore, 1, false, false, {kStoreNotOpened}, kWizardText, true, kType6},
+        {"partition not opened", Op::OpenPartition, 1, false, false, {kPartitionNotOpened, kPartitionNotCreated},
+         kCreating, true, kType6},
+        {"no partition information", Op::GetPartitionInfo, 1, false, false, {kNoPartitionInfo, kPartitionNotCreated},
+         kCreating, true, kType6},
+        {"dismount fails", Op::DismountStore, 1, false, true, {kDismountFailed, kPartitionNotCreated}, kCreating,
+         false, kType6},
+        {"format fails", Op::FormatStore, 1, false, false, {kFormatFailed, kPartitionNotCreated}, kCreating, false,
+         kType6},
+        {"format fails after emptying the table", Op::FormatStore, 1, true, false, {kFormatFailed, kFinishedRebooting},
+         kCreating, false, kType4},
+        {"store not opened again", Op::OpenStore, 2, false, false, {}, kCreating, false, {}},
+        {"no store information", Op::GetStoreInfo, 1, false, false, {}, kCreating, false, {}},
+        {"partition not created", Op::CreatePartition, 1, false, false, {kPartitionNotCreated}, kCreating, false, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.legend);
+        StoreImage image;
+        image.Partition(0x06);
+        BoxRecorder boxes;
+        FailingStorage storage;
+        if (row.failing)
+            storage.Fail(*row.failing, row.call, row.afterDoing);
+        storage.mounted = row.mounted;
+        std::map<Op, std::wstring> painted;   // the status on screen at each storage call
+        StoreFormatDialog wizard(storage, boxes.Binder());
+        platform::test::RunModal(wizard, [&] {
+            EXPECT_EQ(wizard.Widget()->windowTitle(), QStringLiteral("Quillon V1.1"));
+            const QList<QSize> iconSizes = wizard.Widget()->windowIcon().availableSizes();
+            EXPECT_TRUE(iconSizes.contains(QSize(32, 32)) && iconSizes.contains(QSize(16, 16)));
+            PaintedText status(wizard.Item(kStatus));
+            storage.onCall = [&](Op op) { painted[op] = status.Text(); };
+            QTest::mouseClick(wizard.Item(kContinue), Qt::LeftButton);
+            storage.onCall = nullptr;
+            EXPECT_EQ(wizard.ItemText(kStatus), row.status);
+            EXPECT_EQ(wizard.IsItemEnabled(kContinue), row.buttonsEnabled);
+            EXPECT_EQ(wizard.IsItemEnabled(kCancel), row.buttonsEnabled);
+            EXPECT_TRUE(wizard.Widget()->isVisible());   // until the machine goes down or the user closes it
+            wizard.EndDialog(platform::kIdOk);
+        });
+        for (const auto& [op, text] : kStepTexts)
+            if (painted.count(op)) {
+                EXPECT_EQ(painted[op], text);
+            }
+        EXPECT_EQ(painted.count(Op::DismountStore), row.mounted ? 1u : 0u);
+        boxes.Expect(wizard.Widget(), row.boxes);
+        EXPECT_EQ(image.Partitions(), row.partitions);
+        const bool rebooted = row.partitions == kType4;
+        EXPECT_EQ(image.RebootRequests(), rebooted ? 1 : 0);
+        if (rebooted && !boxes.boxes.empty()) {
+            EXPECT_EQ(storage.calls.back().op, Op::KernelIoControl);
+            EXPECT_GE(storage.calls.back().at - boxes.boxes.back().at, kRebootDelay);
+        }
+        EXPECT_EQ(storage.open, 0);
+    }
+}
+
+} // namespace
+} // namespace quillon::test
