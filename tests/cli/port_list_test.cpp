@@ -22,20 +22,6 @@ PortEntry Device(const std::string& path, std::string PortEntry::*field = nullpt
     return port;
 }
 
-TEST(PortListTest, ListsPresentGpsNamesOnly)
-{
-    test::DeviceFolder dev;
-    fs::create_symlink("/dev/null", dev.File("gps1"));
-
-    const auto ports = ListPorts();
-    ASSERT_FALSE(ports.empty());
-    EXPECT_EQ(ports[0].name, "GPS1:");
-    EXPECT_EQ(ports[0].path, dev.File("gps1"));
-    EXPECT_TRUE(ports[0].present);
-    for (const PortEntry& port : ports)
-        EXPECT_NE(port.name, "GPS2:");
-}
-
 // ttyACM0 is reached through gps1, ttyUSB0 through a by-id link and twice from
 // udev; ttyUSB9 is known to udev but has no node.
 TEST(PortListTest, FoldsLinksAndRepeatsIntoOneEntryPerDevice)
