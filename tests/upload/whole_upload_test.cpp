@@ -41,14 +41,13 @@ receiver::SampleImageOptions NewFirmware(uint32_t fwSize = 0x8000)
 
 class WholeUpload : public ::testing::Test {
 protected:
-    receiver::SimulatedBoard& StartBoard(receiver::BoardMode mode = receiver::BoardMode::Command)
+    static receiver::BoardOptions Options()
     {
         receiver::BoardOptions options;
-        options.mode = mode;
         options.recWaitInterval = 20ms;
-        options.stream = true;
-        return m_board.Start(options, m_oldFlash);
+        return options;
     }
+    receiver::SimulatedBoard& StartBoard() { return m_board.Start(Options(), m_oldFlash); }
 
     // "Connect GPS", then the worker's operation; a hang is ended and fails.
     int Upload(const Bytes& image, const std::string& name = "image.bin", const UploadLimits& limits = {},
@@ -73,21 +72,15 @@ protected:
         return run.get();
     }
 
-    Bytes BoardFlash(size_t count)
+    // The first `count` bytes of the board's flash are the image's.
+    void ExpectFlashHolds(const Bytes& image, size_t count, const test::BoardFixture& board)
     {
-        Bytes flash = test::ReadFile(m_board.FlashPath());
-        if (flash.size() > count)
-            flash.resize(count);
-        return flash;
-    }
-
-    void ExpectFlashHolds(const Bytes& image, size_t count)
-    {
-        const Bytes flash = BoardFlash(count);
-        ASSERT_EQ(flash.size(), count);
+        const Bytes flash = test::ReadFile(board.FlashPath());
+        ASSERT_GE(flash.size(), count);
         EXPECT_TRUE(std::equal(image.begin(), image.begin() + long(count), flash.begin()))
             << "the board's flash differs from the image";
     }
+    void ExpectFlashHolds(const Bytes& image, size_t count) { ExpectFlashHolds(image, count, m_board); }
 
     bool Logged(const std::wstring& line) { return m_log.HasPaneLine(line); }
     bool Shown(const std::wstring& line) { return m_log.HasStatusLine(line); }
@@ -152,24 +145,16 @@ TEST_F(WholeUpload, SRecordImage)
     ExpectFlashHolds(image, image.size());
 }
 
-TEST_F(WholeUpload, EmbeddedSfldIsTheOneSent)
-{
-    StartBoard();
-    receiver::SampleImageOptions options = NewFirmware();
-    options.sfldVersion = "IMAGE-1";
-    const Bytes image = receiver::MakeSampleImage(options);
-    ASSERT_EQ(Upload(image), 0);
-    EXPECT_TRUE(Logged(L"SFLD section found"));
-    EXPECT_TRUE(Logged(L"IMAGE-1."));
-    EXPECT_FALSE(Logged(L"FILE-1."));
-    ExpectFlashHolds(image, 0xC000);
-}
-
-TEST_F(WholeUpload, PfldUpdateDeclinedSendsNothing)
+// An image with a newer PFLD and an SFLD of its own: declined, nothing goes
+// to the receiver; agreed, its SFLD is the one sent and boot mode comes
+// before the erase.
+TEST_F(WholeUpload, PfldUpdateAgreedEntersBootModeBeforeTheErase)
 {
     auto& board = StartBoard();
     receiver::SampleImageOptions options = NewFirmware();
     options.pfldVersion = "1.08";
+    options.sfldVersion = "IMAGE-1";
+    const Bytes image = receiver::MakeSampleImage(options);
     ASSERT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
     // The board writes up the last query a moment after it answered it.
     size_t before = 0;
@@ -177,7 +162,7 @@ TEST_F(WholeUpload, PfldUpdateDeclinedSendsNothing)
         seen = std::exchange(before, board.Transcript().ReceivedBytes().size());
     m_log.Reset();
     m_imagePath = m_folder.File("image.bin");
-    test::WriteFile(m_imagePath, receiver::MakeSampleImage(options));
+    test::WriteFile(m_imagePath, image);
     UploadJob job;
     job.receiver = m_info;
     EXPECT_EQ(RunUpload(L"GPS1:", platform::Widen(m_imagePath), job, m_log), kExitPrepareFailed);
@@ -185,19 +170,12 @@ TEST_F(WholeUpload, PfldUpdateDeclinedSendsNothing)
     EXPECT_EQ(m_log.PaneLines().back(), L"Upload failed");
     EXPECT_EQ(board.Transcript().ReceivedBytes().size(), before);
     ExpectFlashHolds(m_oldFlash, m_oldFlash.size());
-}
 
-TEST_F(WholeUpload, PfldUpdateAgreedEntersBootModeBeforeTheErase)
-{
     m_log.SetAnswer(platform::MessageAnswer::Yes);
-    test::LogRecorder& yes = m_log;
-    auto& board = StartBoard();
-    receiver::SampleImageOptions options = NewFirmware();
-    options.pfldVersion = "1.08";
-    const Bytes image = receiver::MakeSampleImage(options);
     ASSERT_EQ(Upload(image), 0);
-    EXPECT_TRUE(yes.HasPaneLine(L"PFLD mode ... On"));
-    EXPECT_TRUE(yes.HasPaneLine(L"Entering boot mode..."));
+    for (const wchar_t* line : {L"SFLD section found", L"IMAGE-1.", L"PFLD mode ... On", L"Entering boot mode..."})
+        EXPECT_TRUE(Logged(line)) << platform::Narrow(line);
+    EXPECT_FALSE(Logged(L"FILE-1."));
     const auto codes = board.Transcript().CodesIn(receiver::BoardMode::Sfld);
     const auto boot = std::find(codes.begin(), codes.end(), BOOT_MODE_CMD);
     const auto erase = std::find(codes.begin(), codes.end(), ERASE_CMD);
@@ -206,23 +184,9 @@ TEST_F(WholeUpload, PfldUpdateAgreedEntersBootModeBeforeTheErase)
     ASSERT_EQ(board.Transcript().Erases().size(), 1u);
     EXPECT_TRUE(board.Transcript().Erases()[0].bootMode);
     ExpectFlashHolds(image, 0xC000);
-    yes.Reset();
+    m_log.Reset();
     ASSERT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
-    EXPECT_TRUE(yes.HasPaneLine(L"Pfld ver:1.8 (1.08)"));
-}
-
-TEST_F(WholeUpload, ResidentLoaderAlreadyRunning)
-{
-    auto& board = StartBoard(receiver::BoardMode::Pfl);
-    const Bytes image = receiver::MakeSampleImage(NewFirmware());
-    ASSERT_EQ(Upload(image), 0);
-    EXPECT_TRUE(Logged(L"PFL mode detected"));
-    // No boot request: the first thing the resident loader hears is SYNC_CODE at 19200.
-    const auto codes = board.Transcript().Codes();
-    ASSERT_FALSE(codes.empty());
-    EXPECT_EQ(codes[0].code, SYNC_CODE);
-    EXPECT_EQ(codes[0].baud, 19200u);
-    ExpectFlashHolds(image, 0xC000);
+    EXPECT_TRUE(Logged(L"Pfld ver:1.8 (1.08)"));
 }
 
 struct FaultCase {
@@ -275,10 +239,8 @@ std::vector<FaultCase> FaultCases()
 TEST_F(WholeUpload, TwoReceiversAtOnce)
 {
     test::BoardFixture secondBoard {m_folder};
-    receiver::BoardOptions options;
-    options.recWaitInterval = 20ms;
-    m_board.Start(options, m_oldFlash, "gps1");
-    secondBoard.Start(options, m_oldFlash, "gps2");
+    m_board.Start(Options(), m_oldFlash, "gps1");
+    secondBoard.Start(Options(), m_oldFlash, "gps2");
     struct Run {
         std::wstring port;
         Bytes image;
@@ -286,12 +248,10 @@ TEST_F(WholeUpload, TwoReceiversAtOnce)
         test::LogRecorder log;
         UploadJob job;
     } runs[2];
-    runs[0].port = L"GPS1:";
-    runs[1].port = L"GPS2:";
-    runs[0].image = receiver::MakeSampleImage(NewFirmware(0x10000));
-    runs[1].image = receiver::MakeSampleImage(NewFirmware(0x18000));
     for (int i = 0; i < 2; ++i) {
         Run& run = runs[i];
+        run.port = i == 0 ? L"GPS1:" : L"GPS2:";
+        run.image = receiver::MakeSampleImage(NewFirmware(0x10000 + 0x8000 * i));
         run.path = m_folder.File("image" + std::to_string(i) + ".bin");
         test::WriteFile(run.path, run.image);
         ASSERT_TRUE(ConnectGps(run.port, run.log, run.job.receiver));
@@ -301,18 +261,13 @@ TEST_F(WholeUpload, TwoReceiversAtOnce)
         results[&run - runs] = std::async(std::launch::async, [&run] {
             return RunUpload(run.port, platform::Widen(run.path), run.job, run.log);
         });
+    const test::BoardFixture* boards[2] = {&m_board, &secondBoard};
     for (int i = 0; i < 2; ++i) {
         ASSERT_EQ(results[i].wait_for(kUploadLimit), std::future_status::ready) << i;
         EXPECT_EQ(results[i].get(), kExitOk) << i;
         EXPECT_EQ(runs[i].log.PaneLines().back(), L"Upload complete") << i;
-    }
-    const test::BoardFixture* boards[2] = {&m_board, &secondBoard};
-    for (int i = 0; i < 2; ++i) {
         // Up to the FW end: a binary upload does not send the checksum word.
-        const Bytes& image = runs[i].image;
-        const Bytes flash = test::ReadFile(boards[i]->FlashPath());
-        ASSERT_GE(flash.size(), image.size()) << i;
-        EXPECT_TRUE(std::equal(image.begin(), image.end() - 4, flash.begin())) << i;
+        ExpectFlashHolds(runs[i].image, runs[i].image.size() - 4, *boards[i]);
     }
 }
 
