@@ -33,23 +33,18 @@ StoreImage::StoreImage() : m_path(m_folder.File("user"))
     std::filesystem::resize_file(m_path, kStoreBytes);
 }
 
-void StoreImage::Sfdisk(const std::string& script) const
+void StoreImage::Sfdisk(const std::string& line) const
 {
     int status = 0;
-    const std::string output = Run("printf '" + script + "' | sfdisk --quiet " + m_path, status);
+    const std::string output = Run("echo '" + line + "' | sfdisk --quiet " + m_path, status);
     ASSERT_EQ(status, 0) << output;
 }
 
 void StoreImage::Partition(uint8_t type)
 {
     char script[32];
-    std::snprintf(script, sizeof script, "type=%x\\n", type);
+    std::snprintf(script, sizeof script, "type=%x", type);
     Sfdisk(script);
-}
-
-void StoreImage::Label(const std::string& label)
-{
-    Sfdisk("label: " + label + "\\n");
 }
 
 void StoreImage::Filesystem(const std::string& mkfs, uint64_t start, uint64_t sectors)

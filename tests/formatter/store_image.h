@@ -23,8 +23,8 @@ public:
     const std::string& Path() const { return m_path; }
     // One partition of `type` over the whole store.
     void Partition(uint8_t type);
-    // A partition table ("dos", "gpt") with no partition in it.
-    void Label(const std::string& label);
+    // Runs one line of an sfdisk script on the store, as "label: gpt".
+    void Sfdisk(const std::string& line) const;
     // A filesystem made by `mkfs` (a command that takes the file last) over `sectors` from `start`.
     void Filesystem(const std::string& mkfs, uint64_t start = 0, uint64_t sectors = kStoreSectors);
     // The filesystem type blkid finds at `start`, or "".
@@ -36,8 +36,6 @@ public:
     int RebootRequests() const;
 
 private:
-    void Sfdisk(const std::string& script) const;
-
     velmor::test::DeviceFolder m_folder;
     std::string m_path;
 };

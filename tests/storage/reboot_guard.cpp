@@ -9,13 +9,7 @@ namespace velmor::test {
 namespace {
 
 std::atomic<int> g_reboots {0};
-
-void Record()
-{
-    ++g_reboots;
-}
-
-[[maybe_unused]] const bool g_installed = (platform::SetRebootAction(&Record), true);
+[[maybe_unused]] const bool g_installed = (platform::SetRebootAction([] { ++g_reboots; }), true);
 
 } // namespace
 
