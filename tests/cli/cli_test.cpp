@@ -39,8 +39,9 @@ std::string ReadText(const std::string& path)
 
 class Cli : public ::testing::Test {
 protected:
-    // Runs velmor-cli with `args`, standard output on a pseudo-terminal when
-    // `terminal`, else a pipe; `meanwhile` runs once the program has started.
+    // Runs velmor-cli with `args` in the device folder, where it keeps its logs,
+    // standard output on a pseudo-terminal when `terminal`, else a pipe;
+    // `meanwhile` runs once the program has started.
     CliRun RunCli(const std::vector<std::string>& args, bool terminal = false,
                   const std::function<void(pid_t)>& meanwhile = {})
     {
@@ -53,6 +54,8 @@ protected:
         if (pid == 0) {
             dup2(out[1], STDOUT_FILENO);
             dup2(err, STDERR_FILENO);
+            if (chdir(m_folder.Path().c_str()) != 0)
+                _exit(126);
             std::vector<char*> argv {const_cast<char*>(VELMOR_CLI_PROGRAM)};
             for (const auto& a : args)
                 argv.push_back(const_cast<char*>(a.c_str()));
@@ -114,51 +117,47 @@ protected:
     test::Bytes m_oldFlash = receiver::MakeSampleImage({});
 };
 
-// Four boards at once, one that keeps rejecting a record: the others are
-// updated, and the exit status and the JSON name the one that failed.
+// Four boards at once, one that keeps rejecting a record and one with a flash
+// cell that does not take its value, which the read-back finds: the others are
+// updated, the exit status is the worst and the JSON tells each port's outcome.
 TEST_F(Cli, FourBoardsOneFails)
 {
     receiver::SimulatedBoard* boards[4];
     for (size_t i = 0; i < 4; ++i)
         boards[i] = &Board(i);
+    boards[1]->SetFault(receiver::BoardFault::BadCell, true);
     for (int i = 0; i < 6; ++i)
         boards[2]->ArmFault(OneShotFault::RejectRecord(Transfer::Flash, 3, 0x81));
     const std::string image = Image(NewFirmware());
-    const CliRun run = RunCli({"flash", image, "--port", Port(0), "--port", Port(1), "--port", Port(2), "--port",
-                            Port(3), "--json", "--log-dir", m_folder.Path()});
-    EXPECT_EQ(run.status, 5) << run.err;
+    const CliRun run =
+        RunCli({"flash", image, "--port", Port(0), "--port", Port(1), "--port", Port(2), "--port", Port(3), "--json"});
+    EXPECT_EQ(run.status, 6) << run.err;
     ASSERT_EQ(run.results.size(), 4u) << run.out;
+    const int codes[] = {0, 6, 5, 0};
     for (size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(run.results[i]["port"], Port(i));
-        EXPECT_EQ(run.results[i]["exit_code"], i == 2 ? 5 : 0) << run.results[i].dump();
+        EXPECT_EQ(run.results[i]["exit_code"], codes[i]) << run.results[i].dump();
         EXPECT_EQ(run.results[i]["attempts"], i == 2 ? 5 : 1);
     }
     EXPECT_GT(run.results[0]["words_compared"].get<int>(), 0);
+    EXPECT_NE(run.results[1]["result"].get<std::string>().find("read-back differs at 0x10000000"), std::string::npos);
     // Each port's log has the dialog's lines, time-stamped.
     const std::string log = Log(2);
     EXPECT_NE(log.find(" Upload stopped after 5 failed attempts: ERROR: BAD_CSUM\n"), std::string::npos) << log;
     EXPECT_NE(Log(0).find(" FLASH upload complete.\n"), std::string::npos);
 }
 
-// After the upload the receiver is asked again and its flash read back: a cell
-// that did not take its value fails the run. The S-record image sends its FW
-// checksum word too (into a cell that fails), the binary image does not.
+// An S-record image sends its FW checksum word too, into the cell that fails:
+// the receiver, asked again after the upload, reports another checksum.
 TEST_F(Cli, VerifyCatchesAFlashThatDiffers)
 {
-    const std::string text = receiver::MakeSampleSRecords(NewFirmware());
+    Board(0).SetFault(receiver::BoardFault::BadCell, true);
     const std::string srec = m_folder.File("image.s37");
-    test::WriteFile(srec, text);
-    const struct {
-        std::string image;
-        std::string says;
-    } rows[] = {{Image(NewFirmware()), "read-back differs at 0x10000000"}, {srec, "FW checksum"}};
-    for (const auto& row : rows) {
-        Board(0).SetFault(receiver::BoardFault::BadCell, true);
-        const CliRun run = RunCli({"flash", row.image, "--port", Port(0), "--json", "--log-dir", m_folder.Path()});
-        EXPECT_EQ(run.status, 6) << run.err;
-        ASSERT_EQ(run.results.size(), 1u) << run.out;
-        EXPECT_NE(run.results[0]["result"].get<std::string>().find(row.says), std::string::npos) << run.out;
-    }
+    test::WriteFile(srec, receiver::MakeSampleSRecords(NewFirmware()));
+    const CliRun run = RunCli({"flash", srec, "--port", Port(0), "--json"});
+    EXPECT_EQ(run.status, 6) << run.err;
+    ASSERT_EQ(run.results.size(), 1u) << run.out;
+    EXPECT_NE(run.results[0]["result"].get<std::string>().find("FW checksum"), std::string::npos) << run.out;
 }
 
 // Refused before anything is sent: what the user gets for each mistake.
@@ -186,11 +185,7 @@ TEST_F(Cli, Refusals)
         {"PFLD change declined", {"flash", pfldImage, "--port", Port(0), "--pfld", "no", "--json"}, 3, "--pfld no"},
     };
     for (const auto& row : rows) {
-        auto args = row.args;
-        args.insert(args.end(), {"--log-dir", m_folder.Path()});
-        if (row.status == 2)
-            args.resize(row.args.size());
-        const CliRun run = RunCli(args);
+        const CliRun run = RunCli(row.args);
         EXPECT_EQ(run.status, row.status) << row.legend << ": " << run.err;
         const std::string said = run.results.empty() ? run.err : run.results[0]["result"].get<std::string>();
         EXPECT_NE(said.find(row.says), std::string::npos) << row.legend << ": " << said;
@@ -238,7 +233,7 @@ TEST_F(Cli, SameFirmwareIsSkippedUnlessForced)
     for (const auto& row : rows) {
         m_oldFlash = receiver::MakeSampleImage(row.holds);
         Board(0);
-        std::vector<std::string> args {"flash", image, "--port", "GPS1:", "--log-dir", m_folder.Path()};
+        std::vector<std::string> args {"flash", image, "--port", "GPS1:"};
         if (row.force)
             args.push_back("--force");
         const CliRun run = RunCli(args, row.terminal);
@@ -257,7 +252,7 @@ TEST_F(Cli, CtrlCStopsEveryPort)
     Board(0, slow);
     const std::string image = Image(NewFirmware());
     const auto start = std::chrono::steady_clock::now();
-    const CliRun run = RunCli({"flash", image, "--port", Port(0), "--log-dir", m_folder.Path()}, false, [&](pid_t pid) {
+    const CliRun run = RunCli({"flash", image, "--port", Port(0)}, false, [&](pid_t pid) {
         const auto deadline = std::chrono::steady_clock::now() + 60s;
         while (Log(0).find("Erasing FLASH...") == std::string::npos && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(20ms);
