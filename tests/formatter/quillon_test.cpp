@@ -184,11 +184,6 @@ bool RunStartUp(platform::Storage& storage, BoxRecorder& boxes)
     return shown;
 }
 
-std::function<void(StoreImage&)> Partitioned(uint8_t type)
-{
-    return [type](StoreImage& image) { image.Partition(type); };
-}
-
 // Every store gets the wizard (the old layout; Cancel leaves it as it was), a
 // message, or nothing. A store with no partition (blank, or an empty table) is
 // met like a partition that cannot be opened: reported, then made unasked in
@@ -198,30 +193,32 @@ TEST(StartUpTest, EachStoreGetsTheWizardAMessageOrNothing)
 {
     const struct {
         const char* legend;
-        std::function<void(StoreImage&)> prepare;
+        std::string sfdisk;   // a line of sfdisk script run on the store
+        std::string mkfs;     // a filesystem made over the whole store
         std::optional<Op> failing;
         std::vector<Notice> boxes;
         bool wizard;
         bool created;   // one type 4 partition over the store now; else the store is unchanged
     } rows[] = {
-        {"type 6", Partitioned(0x06), {}, {}, true, false},
-        {"type 4", Partitioned(0x04), {}, {kFinishedNoReboot}, false, false},
-        {"type 0b", Partitioned(0x0b), {}, {}, false, false},
-        {"store not opened", Partitioned(0x06), Op::OpenStore, {kStoreNotOpened}, false, false},
-        {"partition not opened", Partitioned(0x06), Op::OpenPartition, {kPartitionNotOpened}, false, false},
-        {"no partition information", Partitioned(0x06), Op::GetPartitionInfo, {}, false, false},
-        {"blank store", [](StoreImage&) {}, {}, {kPartitionNotOpened}, false, true},
-        {"empty table", [](StoreImage& image) { image.Sfdisk("label: dos"); }, {}, {kPartitionNotOpened}, false, true},
-        {"FAT over the whole store", [](StoreImage& image) { image.Filesystem("mkfs.vfat"); }, {},
-         {kPartitionNotOpened}, false, false},
-        {"ext2 over the whole store", [](StoreImage& image) { image.Filesystem("mkfs.ext2 -q -F"); }, {},
-         {kPartitionNotOpened}, false, false},
-        {"empty GPT", [](StoreImage& image) { image.Sfdisk("label: gpt"); }, {}, {kPartitionNotOpened}, false, false},
+        {"type 6", "type=6", "", {}, {}, true, false},
+        {"type 4", "type=4", "", {}, {kFinishedNoReboot}, false, false},
+        {"type 0b", "type=b", "", {}, {}, false, false},
+        {"store not opened", "type=6", "", Op::OpenStore, {kStoreNotOpened}, false, false},
+        {"partition not opened", "type=6", "", Op::OpenPartition, {kPartitionNotOpened}, false, false},
+        {"no partition information", "type=6", "", Op::GetPartitionInfo, {}, false, false},
+        {"blank store", "", "", {}, {kPartitionNotOpened}, false, true},
+        {"empty table", "label: dos", "", {}, {kPartitionNotOpened}, false, true},
+        {"FAT over the whole store", "", "mkfs.vfat", {}, {kPartitionNotOpened}, false, false},
+        {"ext2 over the whole store", "", "mkfs.ext2 -q -F", {}, {kPartitionNotOpened}, false, false},
+        {"empty GPT", "label: gpt", "", {}, {kPartitionNotOpened}, false, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
         StoreImage image;
-        row.prepare(image);
+        if (!row.sfdisk.empty())
+            image.Sfdisk(row.sfdisk);
+        if (!row.mkfs.empty())
+            image.Filesystem(row.mkfs);
         const std::vector<char> before = image.Bytes();
         BoxRecorder boxes;
         FailingStorage storage;
@@ -300,7 +297,7 @@ TEST(WizardTest, ContinueShowsEachStepAndReportsEveryFailure)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
         StoreImage image;
-        image.Partition(0x06);
+        image.Sfdisk("type=6");
         BoxRecorder boxes;
         FailingStorage storage;
         if (row.failing)

@@ -40,13 +40,6 @@ void StoreImage::Sfdisk(const std::string& line) const
     ASSERT_EQ(status, 0) << output;
 }
 
-void StoreImage::Partition(uint8_t type)
-{
-    char script[32];
-    std::snprintf(script, sizeof script, "type=%x", type);
-    Sfdisk(script);
-}
-
 void StoreImage::Filesystem(const std::string& mkfs, uint64_t start, uint64_t sectors)
 {
     const std::string scratch = m_folder.File("filesystem");

@@ -21,9 +21,8 @@ public:
     StoreImage();
 
     const std::string& Path() const { return m_path; }
-    // One partition of `type` over the whole store.
-    void Partition(uint8_t type);
-    // Runs one line of an sfdisk script on the store, as "label: gpt".
+    // Runs one line of an sfdisk script on the store: "type=6" makes one
+    // partition of that type over the whole store, "label: gpt" an empty table.
     void Sfdisk(const std::string& line) const;
     // A filesystem made by `mkfs` (a command that takes the file last) over `sectors` from `start`.
     void Filesystem(const std::string& mkfs, uint64_t start = 0, uint64_t sectors = kStoreSectors);

@@ -107,7 +107,7 @@ TEST_F(StorageTest, FormatLeavesNoFilesystemBehind)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.mkfs);
         StoreImage image;
-        image.Partition(0x06);
+        image.Sfdisk("type=6");
         image.Filesystem(row.mkfs, kFirstSector, kStoreSectors - kFirstSector);
         ASSERT_EQ(image.FilesystemAt(kFirstSector), row.type);
         WithStore(m_storage, [&](StorageHandle store) { EXPECT_TRUE(m_storage.FormatStore(store)); });
@@ -123,7 +123,7 @@ TEST_F(StorageTest, FormatLeavesNoFilesystemBehind)
 // mounted, and nothing is written under it.
 TEST_F(StorageTest, MountedStoreIsNeitherFormattedNorRepartitioned)
 {
-    m_image.Partition(0x06);
+    m_image.Sfdisk("type=6");
     const velmor::test::TempDir scratch;
     const FakeKernel kernel({{"loop0", "7:0", "", {{"loop/backing_file", m_image.Path()}, {"loop/offset", "1048576"}}}},
                             {"7:0 / " + scratch.File("not-a-mount-point") + " rw - vfat /dev/loop0 rw"});
