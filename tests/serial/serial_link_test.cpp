@@ -43,6 +43,10 @@ TEST_F(SerialPortTest, OpenChecksTheRateAndReportsFailures)
     EXPECT_EQ(messages[3].text, L"Can not open serial port 1.");
     // The box keeps its one text; the pane says why.
     EXPECT_TRUE(m_log.HasPaneLine(platform::Widen(m_folder.Path() + "/gps2: no such device")));
+    // A file that is no terminal.
+    std::fclose(std::fopen((m_folder.Path() + "/gps2").c_str(), "w"));
+    EXPECT_EQ(SerialOpen(L"GPS2:", 4800, m_log), nullptr);
+    EXPECT_TRUE(m_log.HasStatusLine(L"SetCommState return error"));
 
     // 38400 is accepted although the loader never asks for it.
     auto port = SerialOpen(L"GPS1:", 38400, m_log);
@@ -70,13 +74,6 @@ TEST_F(SerialPortTest, OpenChecksTheRateAndReportsFailures)
     EXPECT_NE(port, nullptr);
 }
 
-TEST_F(SerialPortTest, OpenRefusesWhatIsNoTerminal)
-{
-    std::fclose(std::fopen((m_folder.Path() + "/gps2").c_str(), "w"));
-    EXPECT_EQ(SerialOpen(L"GPS2:", 4800, m_log), nullptr);
-    EXPECT_TRUE(m_log.HasStatusLine(L"SetCommState return error"));
-}
-
 TEST_F(SerialPortTest, BytesSpeedAndVanishing)
 {
     auto port = SerialOpen(L"GPS1:", 4800, m_log);
@@ -91,9 +88,12 @@ TEST_F(SerialPortTest, BytesSpeedAndVanishing)
     EXPECT_EQ(port->Read(buffer, 8, 1000ms), 5);
     EXPECT_EQ(std::memcmp(buffer, "hello", 5), 0);
 
+    // Every rate the loader sets reaches the driver as that rate.
+    for (uint32_t baud : {4800u, 9600u, 19200u, 57600u, 115200u}) {
+        EXPECT_TRUE(port->SetSpeed(baud));
+        EXPECT_EQ(m_peer.Speed(), baud);
+    }
     m_peer.Write("stale");
-    EXPECT_TRUE(port->SetSpeed(115200));
-    EXPECT_EQ(m_peer.Speed(), 115200u);
     port->Purge();
     EXPECT_EQ(port->Read(buffer, 5, 20ms), 0);
     EXPECT_FALSE(port->SetSpeed(12345));
