@@ -74,16 +74,4 @@ Bytes FrameData(const RecordInfo& record)
     return Bytes(record.frame.begin() + 7, record.frame.begin() + 7 + record.dataCount);
 }
 
-std::map<uint32_t, uint8_t> FlattenRecords(const std::vector<RecordInfo>& records)
-{
-    std::map<uint32_t, uint8_t> flat;
-    for (const auto& r : records) {
-        const Bytes data = FrameData(r);
-        for (size_t i = 0; i < data.size(); ++i)
-            if (!flat.emplace(uint32_t(r.address + i), data[i]).second)
-                throw std::runtime_error("address delivered twice");
-    }
-    return flat;
-}
-
 } // namespace velmor::test

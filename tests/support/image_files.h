@@ -4,7 +4,6 @@
 #include "loader/image/upload_record.h"
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -51,8 +50,5 @@ bool ReadAllRecords(Reader& reader, std::vector<RecordInfo>& out, size_t limit =
 
 // The data bytes of a finalised data record's frame.
 Bytes FrameData(const RecordInfo& record);
-
-// Address -> byte, checking that no address is delivered twice.
-std::map<uint32_t, uint8_t> FlattenRecords(const std::vector<RecordInfo>& records);
 
 } // namespace velmor::test
