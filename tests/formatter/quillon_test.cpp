@@ -1,6 +1,7 @@
 // The store formatter on store images: which stores get the wizard, a message
 // or nothing at start-up, and the wizard's Continue with each step failing in turn.
 #include "formatter/notices.h"
+#include "formatter/quillon_resources.h"
 #include "formatter/store_format_app.h"
 #include "formatter/store_format_dialog.h"
 #include "platform/dialog/dialog_template.h"
@@ -37,9 +38,8 @@ enum class Op { OpenStore, OpenPartition, GetPartitionInfo, GetStoreInfo, Dismou
 // The system storage on the store image, with one operation made to fail where a test asks.
 class FailingStorage final : public platform::Storage {
 public:
-    // Fails the `call`-th call of `op` (from 1; 0: every call). With `afterDoing`
-    // the operation runs first and failure is reported anyway (flag results only).
-    void Fail(Op op, int call = 0, bool afterDoing = false) { m_failing = {op, call, afterDoing}; }
+    // Fails the `call`-th call of `op` (from 1; 0: every call).
+    void Fail(Op op, int call = 0) { m_failing = {op, call}; }
 
     bool mounted = false;             // partitions report themselves mounted, so the store gets dismounted
     std::function<void(Op)> onCall;   // runs before each operation that can fail
@@ -89,12 +89,6 @@ public:
     }
 
 private:
-    struct Failing {
-        Op op;
-        int call;
-        bool afterDoing;
-    };
-
     // Runs `real`, unless this is the call to fail.
     template <typename Real>
     auto Run(Op op, Real real, decltype(real()) failed) -> decltype(real())
@@ -102,15 +96,13 @@ private:
         if (onCall)
             onCall(op);
         const int number = ++m_counts[op];
-        const bool fails = m_failing && m_failing->op == op && (m_failing->call == 0 || m_failing->call == number);
-        if (fails && !m_failing->afterDoing)
+        if (m_failing && m_failing->first == op && (m_failing->second == 0 || m_failing->second == number))
             return failed;
-        const auto result = real();
-        return fails ? failed : result;
+        return real();
     }
 
     platform::Storage& m_real = platform::SystemStorage();
-    std::optional<Failing> m_failing;
+    std::optional<std::pair<Op, int>> m_failing;   // the operation and which call of it
     std::map<Op, int> m_counts;
 };
 
@@ -255,11 +247,8 @@ struct PaintedText : QObject {
 // wizard repainted before its storage call.
 TEST(WizardTest, ContinueShowsEachStepAndReportsEveryFailure)
 {
-    constexpr int kCancel = 1001;
-    constexpr int kContinue = 1002;
-    constexpr int kStatus = 1003;
     constexpr std::chrono::milliseconds kRebootDelay {500};
-    const std::wstring kWizardText =
+    const std::wstring kIntroduction =
         L"To increase performance and security, this version requires to format the internal \\MyDevice storage. "
         L"Before continuing, be sure to backup your data on SD card so that all file on \\MyDevice can be deleted. ";
     const std::wstring kCreating = L"Creating new partition ...";
@@ -270,29 +259,25 @@ TEST(WizardTest, ContinueShowsEachStepAndReportsEveryFailure)
         const char* legend;
         std::optional<Op> failing;
         int call;
-        bool afterDoing;
         bool mounted;
         std::vector<Notice> boxes;
         std::wstring status;
         bool buttonsEnabled;
         std::vector<std::string> partitions;
     } rows[] = {
-        {"converted", {}, 0, false, false, {kFinishedRebooting}, kCreating, false, kType4},
-        {"converted after a dismount", {}, 0, false, true, {kFinishedRebooting}, kCreating, false, kType4},
-        {"store not opened", Op::OpenStore, 1, false, false, {kStoreNotOpened}, kWizardText, true, kType6},
-        {"partition not opened", Op::OpenPartition, 1, false, false, {kPartitionNotOpened, kPartitionNotCreated},
+        {"converted", {}, 0, false, {kFinishedRebooting}, kCreating, false, kType4},
+        {"converted after a dismount", {}, 0, true, {kFinishedRebooting}, kCreating, false, kType4},
+        {"store not opened", Op::OpenStore, 1, false, {kStoreNotOpened}, kIntroduction, true, kType6},
+        {"partition not opened", Op::OpenPartition, 1, false, {kPartitionNotOpened, kPartitionNotCreated},
          kCreating, true, kType6},
-        {"no partition information", Op::GetPartitionInfo, 1, false, false, {kNoPartitionInfo, kPartitionNotCreated},
+        {"no partition information", Op::GetPartitionInfo, 1, false, {kNoPartitionInfo, kPartitionNotCreated},
          kCreating, true, kType6},
-        {"dismount fails", Op::DismountStore, 1, false, true, {kDismountFailed, kPartitionNotCreated}, kCreating,
+        {"dismount fails", Op::DismountStore, 1, true, {kDismountFailed, kPartitionNotCreated}, kCreating,
          false, kType6},
-        {"format fails", Op::FormatStore, 1, false, false, {kFormatFailed, kPartitionNotCreated}, kCreating, false,
-         kType6},
-        {"format fails after emptying the table", Op::FormatStore, 1, true, false, {kFormatFailed, kFinishedRebooting},
-         kCreating, false, kType4},
-        {"store not opened again", Op::OpenStore, 2, false, false, {}, kCreating, false, {}},
-        {"no store information", Op::GetStoreInfo, 1, false, false, {}, kCreating, false, {}},
-        {"partition not created", Op::CreatePartition, 1, false, false, {kPartitionNotCreated}, kCreating, false, {}},
+        {"format fails", Op::FormatStore, 1, false, {kFormatFailed, kPartitionNotCreated}, kCreating, false, kType6},
+        {"store not opened again", Op::OpenStore, 2, false, {}, kCreating, false, {}},
+        {"no store information", Op::GetStoreInfo, 1, false, {}, kCreating, false, {}},
+        {"partition not created", Op::CreatePartition, 1, false, {kPartitionNotCreated}, kCreating, false, {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
@@ -301,7 +286,7 @@ TEST(WizardTest, ContinueShowsEachStepAndReportsEveryFailure)
         BoxRecorder boxes;
         FailingStorage storage;
         if (row.failing)
-            storage.Fail(*row.failing, row.call, row.afterDoing);
+            storage.Fail(*row.failing, row.call);
         storage.mounted = row.mounted;
         std::map<Op, std::wstring> painted;   // the status on screen at each storage call
         StoreFormatDialog wizard(storage, boxes.Binder());
@@ -309,13 +294,13 @@ TEST(WizardTest, ContinueShowsEachStepAndReportsEveryFailure)
             EXPECT_EQ(wizard.Widget()->windowTitle(), QStringLiteral("Quillon V1.1"));
             const QList<QSize> iconSizes = wizard.Widget()->windowIcon().availableSizes();
             EXPECT_TRUE(iconSizes.contains(QSize(32, 32)) && iconSizes.contains(QSize(16, 16)));
-            PaintedText status(wizard.Item(kStatus));
+            PaintedText status(wizard.Item(kStatusId));
             storage.onCall = [&](Op op) { painted[op] = status.text; };
-            QTest::mouseClick(wizard.Item(kContinue), Qt::LeftButton);
+            QTest::mouseClick(wizard.Item(kContinueId), Qt::LeftButton);
             storage.onCall = nullptr;
-            EXPECT_EQ(wizard.ItemText(kStatus), row.status);
-            EXPECT_EQ(wizard.IsItemEnabled(kContinue), row.buttonsEnabled);
-            EXPECT_EQ(wizard.IsItemEnabled(kCancel), row.buttonsEnabled);
+            EXPECT_EQ(wizard.ItemText(kStatusId), row.status);
+            EXPECT_EQ(wizard.IsItemEnabled(kContinueId), row.buttonsEnabled);
+            EXPECT_EQ(wizard.IsItemEnabled(kCancelId), row.buttonsEnabled);
             EXPECT_TRUE(wizard.Widget()->isVisible());   // until the machine goes down or the user closes it
             wizard.EndDialog(platform::kIdOk);
         });

@@ -59,44 +59,41 @@ private:
     velmor::test::TempDir m_root;
 };
 
-class StorageTest : public ::testing::Test {
-protected:
-    // Opens "USER", runs `body` on the handle, closes.
-    template <typename Body>
-    void WithStore(Storage& storage, Body body)
-    {
-        const StorageHandle store = storage.OpenStore(L"USER");
-        ASSERT_NE(store, kInvalidStorageHandle);
-        body(store);
-        EXPECT_TRUE(storage.CloseHandle(store));
-    }
-
-    StoreImage m_image;
-    Storage& m_storage = SystemStorage();
-};
+// Opens "USER", runs `body` on the handle, closes.
+template <typename Body>
+void WithStore(Storage& storage, Body body)
+{
+    const StorageHandle store = storage.OpenStore(L"USER");
+    ASSERT_NE(store, kInvalidStorageHandle);
+    body(store);
+    EXPECT_TRUE(storage.CloseHandle(store));
+}
 
 // Requests the formatter never makes. What the storage reports of a store, and
 // its refusal to make a partition over one, show in the formatter's start-up table.
-TEST_F(StorageTest, RefusesBadRequests)
+TEST(StorageTest, RefusesBadRequests)
 {
-    EXPECT_EQ(m_storage.OpenStore(L"OTHER"), kInvalidStorageHandle);
-    WithStore(m_storage, [&](StorageHandle store) {
-        EXPECT_FALSE(m_storage.CreatePartition(store, u"Disk0", 0, 1000));
-        ASSERT_TRUE(m_storage.CreatePartition(store, u"Part00", 0x06, 20480));
-        EXPECT_EQ(m_storage.OpenPartition(store, u"Part01"), kInvalidStorageHandle);
+    const StoreImage image;
+    Storage& storage = SystemStorage();
+    EXPECT_EQ(storage.OpenStore(L"OTHER"), kInvalidStorageHandle);
+    WithStore(storage, [&](StorageHandle store) {
+        EXPECT_FALSE(storage.CreatePartition(store, u"Disk0", 0, 1000));
+        ASSERT_TRUE(storage.CreatePartition(store, u"Part00", 0x06, 20480));
+        EXPECT_EQ(storage.OpenPartition(store, u"Part01"), kInvalidStorageHandle);
         PartInfo info;
         info.size = 100;
-        EXPECT_EQ(m_storage.FindFirstPartition(store, info), kInvalidStorageHandle);
+        EXPECT_EQ(storage.FindFirstPartition(store, info), kInvalidStorageHandle);
         StoreInfo storeInfo;
         storeInfo.size = 0;
-        EXPECT_FALSE(m_storage.GetStoreInfo(store, storeInfo));
-        EXPECT_FALSE(m_storage.CloseHandle(12345));
+        EXPECT_FALSE(storage.GetStoreInfo(store, storeInfo));
+        EXPECT_FALSE(storage.CloseHandle(12345));
     });
 }
 
 // The new partition starts where the old one did: its old filesystem must not come back.
-TEST_F(StorageTest, FormatLeavesNoFilesystemBehind)
+TEST(StorageTest, FormatLeavesNoFilesystemBehind)
 {
+    Storage& storage = SystemStorage();
     const struct {
         const char* mkfs;
         const char* type;
@@ -110,9 +107,9 @@ TEST_F(StorageTest, FormatLeavesNoFilesystemBehind)
         image.Sfdisk("type=6");
         image.Filesystem(row.mkfs, kFirstSector, kStoreSectors - kFirstSector);
         ASSERT_EQ(image.FilesystemAt(kFirstSector), row.type);
-        WithStore(m_storage, [&](StorageHandle store) { EXPECT_TRUE(m_storage.FormatStore(store)); });
-        WithStore(m_storage, [&](StorageHandle store) {
-            EXPECT_TRUE(m_storage.CreatePartition(store, u"Part00", 0, kStoreSectors - kFirstSector));
+        WithStore(storage, [&](StorageHandle store) { EXPECT_TRUE(storage.FormatStore(store)); });
+        WithStore(storage, [&](StorageHandle store) {
+            EXPECT_TRUE(storage.CreatePartition(store, u"Part00", 0, kStoreSectors - kFirstSector));
         });
         EXPECT_EQ(image.Partitions(), std::vector<std::string> {kWholeStoreType4});
         EXPECT_EQ(image.FilesystemAt(kFirstSector), "");
@@ -121,14 +118,14 @@ TEST_F(StorageTest, FormatLeavesNoFilesystemBehind)
 
 // A loop device over the image at the partition's offset: the partition counts as
 // mounted, and nothing is written under it.
-TEST_F(StorageTest, MountedStoreIsNeitherFormattedNorRepartitioned)
+TEST(StorageTest, MountedStoreIsNeitherFormattedNorRepartitioned)
 {
-    m_image.Sfdisk("type=6");
-    const velmor::test::TempDir scratch;
-    const FakeKernel kernel({{"loop0", "7:0", "", {{"loop/backing_file", m_image.Path()}, {"loop/offset", "1048576"}}}},
-                            {"7:0 / " + scratch.File("not-a-mount-point") + " rw - vfat /dev/loop0 rw"});
+    const StoreImage image;
+    image.Sfdisk("type=6");
+    const FakeKernel kernel({{"loop0", "7:0", "", {{"loop/backing_file", image.Path()}, {"loop/offset", "1048576"}}}},
+                            {"7:0 / " + image.Path() + "-not-a-mount-point" + " rw - vfat /dev/loop0 rw"});
     const std::unique_ptr<Storage> storage = MakeStorage(kernel.Sources());
-    const std::vector<char> before = m_image.Bytes();
+    const std::vector<char> before = image.Bytes();
     WithStore(*storage, [&](StorageHandle store) {
         PartInfo info;
         const StorageHandle search = storage->FindFirstPartition(store, info);
@@ -138,7 +135,7 @@ TEST_F(StorageTest, MountedStoreIsNeitherFormattedNorRepartitioned)
         EXPECT_FALSE(storage->FormatStore(store));
         EXPECT_FALSE(storage->CreatePartition(store, u"Part01", 0, 1000));
     });
-    EXPECT_TRUE(m_image.Bytes() == before);
+    EXPECT_TRUE(image.Bytes() == before);
 }
 
 // Every way a filesystem can sit on the store, and some that miss it, each with
