@@ -11,10 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace velmor {
 namespace {
@@ -48,6 +50,19 @@ TEST_F(SerialPortTest, OpenChecksTheRateAndReportsFailures)
     EXPECT_EQ(SerialOpen(L"GPS2:", 4800, m_log), nullptr);
     EXPECT_TRUE(m_log.HasStatusLine(L"SetCommState return error"));
 
+    // A line left cooked, 7E2 and with both kinds of flow control by an earlier program.
+    {
+        const int other = open((m_folder.Path() + "/gps1").c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(other, 0);
+        termios cooked {};
+        ASSERT_EQ(tcgetattr(other, &cooked), 0);
+        cooked.c_cflag = (cooked.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
+        cooked.c_iflag |= IXON | IXOFF | ICRNL | ISTRIP;
+        cooked.c_lflag |= ICANON | ECHO | ISIG;
+        cooked.c_oflag |= OPOST;
+        ASSERT_EQ(tcsetattr(other, TCSANOW, &cooked), 0);
+        close(other);
+    }
     // 38400 is accepted although the loader never asks for it.
     auto port = SerialOpen(L"GPS1:", 38400, m_log);
     ASSERT_NE(port, nullptr);

@@ -63,7 +63,7 @@ Bytes BinaryImage(size_t size, uint32_t fwEndOffset)
     const uint32_t words[2] = {0x10004000, 0x10000000 + fwEndOffset};
     for (int w = 0; w < 2; ++w)
         for (int i = 0; i < 4; ++i)
-            if (0x4020 + 4 * w + i < image.size())
+            if (size_t(0x4020 + 4 * w + i) < image.size())
                 image[0x4020 + 4 * w + i] = uint8_t(words[w] >> (8 * i));
     return image;
 }
