@@ -275,15 +275,24 @@ TEST_F(WholeUpload, TwoReceiversAtOnce)
 // with the last attempt's reason; the sixth fault is never met.
 TEST_F(WholeUpload, RepeatedFailureStopsAfterFiveAttempts)
 {
-    auto& board = StartBoard();
-    for (int i = 0; i < 6; ++i)
-        board.ArmFault(OneShotFault::RejectRecord(Transfer::Flash, 3, BAD_CSUM));
-    EXPECT_EQ(Upload(receiver::MakeSampleImage(NewFirmware())), kExitHandoffFailed);
-    EXPECT_TRUE(Logged(L"Upload stopped after 5 failed attempts: ERROR: BAD_CSUM"));
-    EXPECT_EQ(m_log.PaneLines().back(), L"Upload failed");
-    EXPECT_EQ(board.ArmedFaults(), 1u);
-    EXPECT_EQ(board.Transcript().Erases().size(), 5u);
-    EXPECT_FALSE(m_log.UploadInProgress());
+    const struct {
+        Transfer transfer;
+        int record;
+        size_t erases;
+    } rows[] = {{Transfer::Sfld, 1, 0}, {Transfer::Flash, 3, 5}};
+    for (const auto& [transfer, record, erases] : rows) {
+        SCOPED_TRACE(transfer == Transfer::Sfld ? "SFLD" : "flash");
+        m_log.Reset();
+        auto& board = StartBoard();
+        for (int i = 0; i < 6; ++i)
+            board.ArmFault(OneShotFault::RejectRecord(transfer, record, BAD_CSUM));
+        EXPECT_EQ(Upload(receiver::MakeSampleImage(NewFirmware())), kExitHandoffFailed);
+        EXPECT_TRUE(Logged(L"Upload stopped after 5 failed attempts: ERROR: BAD_CSUM"));
+        EXPECT_EQ(m_log.PaneLines().back(), L"Upload failed");
+        EXPECT_EQ(board.ArmedFaults(), 1u);
+        EXPECT_EQ(board.Transcript().Erases().size(), erases);
+        EXPECT_FALSE(m_log.UploadInProgress());
+    }
 }
 
 // A receiver that vanishes mid-programming ends the upload once it has been
