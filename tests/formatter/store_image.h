@@ -84,8 +84,10 @@ public:
 
     std::vector<char> Bytes() const
     {
-        std::ifstream in(m_path, std::ios::binary);
-        return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        // Read in one piece: byte by byte, 32 MiB takes seconds under the sanitizers.
+        std::vector<char> bytes(std::filesystem::file_size(m_path));
+        std::ifstream(m_path, std::ios::binary).read(bytes.data(), std::streamsize(bytes.size()));
+        return bytes;
     }
 
     // Lines in <folder>/reboot-requests.

@@ -1,21 +1,18 @@
-// The command terminal through the main dialog, offscreen, against the
-// simulated board (and a scripted far end where exact bytes matter).
+// The main dialog against the simulated board on a pseudo-terminal, offscreen,
+// as a user drives it: "Connect GPS" and "Load", and the command terminal.
 #include "loader/loader_dialog.h"
 #include "loader/loader_resources.h"
-#include "loader/log/log.h"
-#include "loader/terminal/terminal.h"
-#include "loader/worker.h"
 #include "platform/dialog/gui_caller.h"
+#include "platform/paths.h"
 #include "tests/loader/dialog_steps.h"
 #include "tests/platform/gui_wait.h"
 #include "tests/support/board_fixture.h"
-#include "tests/support/log_recorder.h"
+#include "tests/support/image_files.h"
+#include "tests/support/pty_peer.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using platform::test::WaitUntil;
 using test::Pane;
+using test::PaneHas;
 using test::RunDialog;
 
 std::string Received(receiver::SimulatedBoard& board)
@@ -35,7 +33,7 @@ std::string Received(receiver::SimulatedBoard& board)
     return std::string(bytes.begin(), bytes.end());
 }
 
-class TerminalDialog : public ::testing::Test {
+class BoardDialog : public ::testing::Test {
 protected:
     void Send(LoaderDialog& dialog, const std::wstring& command)
     {
@@ -46,12 +44,71 @@ protected:
     {
         QTest::mouseClick(dialog.Item(id), Qt::LeftButton, {}, QPoint(3, dialog.Item(id)->height() / 2));
     }
+    // Clicks "Connect GPS", then "Load"; true when the upload completed.
+    bool ConnectAndLoad(LoaderDialog& dialog, const wchar_t* connectedLine)
+    {
+        QTest::mouseClick(dialog.Item(kIdConnect), Qt::LeftButton);   // blocks while it detects
+        EXPECT_TRUE(PaneHas(dialog, L" GPS flash information"));
+        EXPECT_TRUE(PaneHas(dialog, connectedLine));
+        EXPECT_TRUE(PaneHas(dialog, L"Main FW ver:0.2 (V2.15)"));
+        if (!dialog.IsItemEnabled(kIdLoad))
+            return false;
+        QTest::mouseClick(dialog.Item(kIdLoad), Qt::LeftButton);
+        EXPECT_FALSE(dialog.IsItemEnabled(kIdConnect));   // disabled while the worker runs
+        const bool done = WaitUntil([&] { return PaneHas(dialog, L"Upload complete") || PaneHas(dialog, L"Upload failed"); },
+                                    45s);
+        return done && PaneHas(dialog, L"Upload complete") && dialog.IsItemEnabled(kIdConnect)
+            && !dialog.IsItemEnabled(kIdLoad);
+    }
+
+    void ExpectBoardHoldsTheImage()
+    {
+        const auto image = test::ReadFile(platform::ProgramDirectory() + "MarnethAndPfl.bin");
+        const uint32_t size = test::BoardFixture::WordAt(image, 0x4024) - 0x10000000;
+        auto flash = test::ReadFile(m_board.FlashPath());
+        ASSERT_GE(flash.size(), size);
+        EXPECT_TRUE(std::equal(image.begin(), image.begin() + size, flash.begin()));
+    }
+
 
     test::DeviceFolder m_folder;
     test::BoardFixture m_board {m_folder};
     test::BoxAnswers m_messages;
     platform::GuiCaller m_gui;
 };
+
+class TerminalDialog : public BoardDialog {};
+class EndToEnd : public BoardDialog {};
+
+TEST_F(EndToEnd, ConnectAndLoadOnGps2)
+{
+    receiver::BoardOptions options;
+    options.commandRate = 57600;
+    m_board.Start(options, receiver::MakeSampleImage({}), "gps2");
+    LoaderDialog dialog(m_gui);
+    bool uploaded = false;
+    RunDialog(dialog, [&] {
+        auto* ports = qobject_cast<QComboBox*>(dialog.Item(kIdPortCombo));
+        ports->setFocus();
+        QTest::keyClick(ports, Qt::Key_Down);   // the user picks "GPS2:"
+        EXPECT_EQ(dialog.ItemText(kIdPortCombo), L"GPS2:");
+        uploaded = ConnectAndLoad(dialog, L"GPS connected at 57600");
+    });
+    EXPECT_TRUE(uploaded);
+    ExpectBoardHoldsTheImage();
+    EXPECT_TRUE(m_messages.Messages().empty());
+}
+
+TEST_F(EndToEnd, NoBoardAnswers)
+{
+    test::PtyPeer silent(m_folder.Path(), "gps1");
+    LoaderDialog dialog(m_gui);
+    RunDialog(dialog, [&] {
+        QTest::mouseClick(dialog.Item(kIdConnect), Qt::LeftButton);
+        EXPECT_EQ(Pane(dialog).back(), L"Cannot connect to GPS.");
+        EXPECT_FALSE(dialog.IsItemEnabled(kIdLoad));
+    });
+}
 
 TEST_F(TerminalDialog, CommandsAndTheReceiversLines)
 {
