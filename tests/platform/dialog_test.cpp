@@ -100,25 +100,6 @@ TEST(DialogCommandTest, EnterGoesToTheFocusedButtonElseTheDefaultButton)
     EXPECT_EQ(commands, (std::vector<int> {kLoad, kAbout, kIdOk}));
 }
 
-TEST(DialogCommandTest, EnterEndsWithOkAndEscapeWithCancel)
-{
-    Dialog about(AboutTemplate());
-    EXPECT_EQ(RunModal(about, [&] { QTest::keyClick(about.Widget(), Qt::Key_Return); }), kIdOk);
-    EXPECT_EQ(RunModal(about, [&] { QTest::keyClick(about.Widget(), Qt::Key_Escape); }), kIdCancel);
-
-    int oks = 0;
-    about.BindOk([&] {
-        if (++oks == 2)
-            about.EndDialog(7);
-    });
-    const int code = RunModal(about, [&] {
-        QTest::keyClick(about.Widget(), Qt::Key_Return);
-        EXPECT_TRUE(about.Widget()->isVisible());   // a bound handler decides
-        about.ClickItem(kIdOk);
-    });
-    EXPECT_EQ(code, 7);
-}
-
 TEST(DialogCommandTest, CloseBoxAsksTheCloseHandler)
 {
     Dialog dialog(LoaderTemplate());

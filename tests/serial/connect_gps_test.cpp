@@ -60,14 +60,6 @@ TEST_F(ConnectGpsTest, FindsTheBoardAndReadsItsSections)
     EXPECT_STREQ(m_info.fw.text, "V2.15");
 }
 
-TEST_F(ConnectGpsTest, NoPort)
-{
-    EXPECT_FALSE(ConnectGps(L"GPS2:", m_log, m_info));
-    EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {L"Cannot open GPS port."});
-    ASSERT_EQ(m_log.Messages().size(), 1u);
-    EXPECT_EQ(m_log.Messages()[0].text, L"Can not open serial port 1.");
-}
-
 TEST_F(ConnectGpsTest, PflModeWithAndWithoutFw)
 {
     BoardOptions options;
