@@ -6,7 +6,7 @@
 
 namespace platform::test {
 
-enum LoaderId : int { kLog = 1000, kPort, kBaud, kVerify, kName, kNotes, kLogo, kSecret, kLoad, kAbout };
+enum LoaderId : int { kLog = 1000, kPort, kBaud, kName, kNotes, kLoad, kAbout };
 
 inline DialogTemplate LoaderTemplate()
 {
@@ -20,12 +20,9 @@ inline DialogTemplate LoaderTemplate()
         {kIdStatic, ControlKind::StaticText, L"Port:", 160, 5, 55, 8, 0},
         {kPort, ControlKind::DropDownList, L"", 160, 14, 55, 60, ControlFlag::VScroll},
         {kBaud, ControlKind::DropDownCombo, L"", 160, 32, 55, 80, ControlFlag::Sorted | ControlFlag::VScroll},
-        {kVerify, ControlKind::AutoCheckBox, L"Verify", 160, 50, 55, 10, 0},
         {kLog, ControlKind::ListBox, L"", 5, 5, 150, 60, ControlFlag::Border | ControlFlag::VScroll},
         {kName, ControlKind::Edit, L"", 5, 70, 100, 12, ControlFlag::Border},
         {kNotes, ControlKind::Edit, L"", 110, 70, 105, 40, ControlFlag::MultiLine | ControlFlag::Border | ControlFlag::VScroll},
-        {kLogo, ControlKind::StaticBitmap, L"", 5, 90, 40, 30, ControlFlag::Notify},
-        {kSecret, ControlKind::StaticText, L"secret", 60, 120, 40, 10, ControlFlag::Hidden},
         {kLoad, ControlKind::DefaultPushButton, L"&Load", 5, 150, 50, 14, 0},
         {kAbout, ControlKind::PushButton, L"About", 60, 150, 50, 14, ControlFlag::Disabled},
     };
