@@ -61,16 +61,6 @@ protected:
             && !dialog.IsItemEnabled(kIdLoad);
     }
 
-    void ExpectBoardHoldsTheImage()
-    {
-        const auto image = test::ReadFile(platform::ProgramDirectory() + "MarnethAndPfl.bin");
-        const uint32_t size = test::BoardFixture::WordAt(image, 0x4024) - 0x10000000;
-        auto flash = test::ReadFile(m_board.FlashPath());
-        ASSERT_GE(flash.size(), size);
-        EXPECT_TRUE(std::equal(image.begin(), image.begin() + size, flash.begin()));
-    }
-
-
     test::DeviceFolder m_folder;
     test::BoardFixture m_board {m_folder};
     test::BoxAnswers m_messages;
@@ -95,7 +85,8 @@ TEST_F(EndToEnd, ConnectAndLoadOnGps2)
         uploaded = ConnectAndLoad(dialog, L"GPS connected at 57600");
     });
     EXPECT_TRUE(uploaded);
-    ExpectBoardHoldsTheImage();
+    const auto image = test::ReadFile(platform::ProgramDirectory() + "MarnethAndPfl.bin");
+    EXPECT_TRUE(m_board.Holds(image, test::BoardFixture::WordAt(image, 0x4024) - 0x10000000));
     EXPECT_TRUE(m_messages.Messages().empty());
 }
 

@@ -2,6 +2,8 @@
 
 #include "tests/support/image_files.h"
 
+#include <algorithm>
+
 namespace velmor::test {
 
 receiver::SimulatedBoard& BoardFixture::Start(receiver::BoardOptions options, const std::vector<uint8_t>& image,
@@ -16,6 +18,14 @@ receiver::SimulatedBoard& BoardFixture::Start(receiver::BoardOptions options, co
     m_board = std::make_unique<receiver::SimulatedBoard>(options);
     m_board->Start();
     return *m_board;
+}
+
+::testing::AssertionResult BoardFixture::Holds(const std::vector<uint8_t>& image, size_t count) const
+{
+    const std::vector<uint8_t> flash = ReadFile(m_flashPath);
+    if (flash.size() < count || image.size() < count || !std::equal(image.begin(), image.begin() + long(count), flash.begin()))
+        return ::testing::AssertionFailure() << "the board's flash differs from the image";
+    return ::testing::AssertionSuccess();
 }
 
 uint32_t BoardFixture::WordAt(const std::vector<uint8_t>& image, size_t offset)

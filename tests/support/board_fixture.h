@@ -6,6 +6,8 @@
 #include "receiver/simulated_board.h"
 #include "tests/support/device_folder.h"
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +22,8 @@ public:
     receiver::SimulatedBoard& Start(receiver::BoardOptions options, const std::vector<uint8_t>& image,
                                     const std::string& name = "gps1");
     const std::string& FlashPath() const { return m_flashPath; }
+    // Whether the first `count` bytes of the board's flash are the image's.
+    ::testing::AssertionResult Holds(const std::vector<uint8_t>& image, size_t count) const;
     void Stop() { m_board.reset(); }
 
     // Little-endian word of an image at a file offset.

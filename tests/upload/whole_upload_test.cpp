@@ -72,16 +72,6 @@ protected:
         return run.get();
     }
 
-    // The first `count` bytes of the board's flash are the image's.
-    void ExpectFlashHolds(const Bytes& image, size_t count, const test::BoardFixture& board)
-    {
-        const Bytes flash = test::ReadFile(board.FlashPath());
-        ASSERT_GE(flash.size(), count);
-        EXPECT_TRUE(std::equal(image.begin(), image.begin() + long(count), flash.begin()))
-            << "the board's flash differs from the image";
-    }
-    void ExpectFlashHolds(const Bytes& image, size_t count) { ExpectFlashHolds(image, count, m_board); }
-
     bool Logged(const std::wstring& line) { return m_log.HasPaneLine(line); }
     bool Shown(const std::wstring& line) { return m_log.HasStatusLine(line); }
 
@@ -123,7 +113,7 @@ TEST_F(WholeUpload, BinaryImageWithTheSfldBesideTheProgram)
     const auto sfldCodes = board.Transcript().CodesIn(receiver::BoardMode::Sfld);
     EXPECT_EQ(std::count(sfldCodes.begin(), sfldCodes.end(), BOOT_MODE_CMD), 0);
 
-    ExpectFlashHolds(image, 0x34000);
+    EXPECT_TRUE(m_board.Holds(image, 0x34000));
     // The board is back in its firmware; its sections read back with their checksums.
     m_log.Reset();
     ASSERT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
@@ -142,7 +132,7 @@ TEST_F(WholeUpload, SRecordImage)
     ASSERT_EQ(Upload(Bytes(text.begin(), text.end()), "image.s37"), 0);
     EXPECT_TRUE(Shown(L"Image type: Motorola S-Record"));
     // The S-record image holds the FW checksum word too, and all of it went over.
-    ExpectFlashHolds(image, image.size());
+    EXPECT_TRUE(m_board.Holds(image, image.size()));
 }
 
 // An image with a newer PFLD and an SFLD of its own: declined, nothing goes
@@ -169,7 +159,7 @@ TEST_F(WholeUpload, PfldUpdateAgreedEntersBootModeBeforeTheErase)
     EXPECT_TRUE(Logged(L"Canceled by user"));
     EXPECT_EQ(m_log.PaneLines().back(), L"Upload failed");
     EXPECT_EQ(board.Transcript().ReceivedBytes().size(), before);
-    ExpectFlashHolds(m_oldFlash, m_oldFlash.size());
+    EXPECT_TRUE(m_board.Holds(m_oldFlash, m_oldFlash.size()));
 
     m_log.SetAnswer(platform::MessageAnswer::Yes);
     ASSERT_EQ(Upload(image), 0);
@@ -183,7 +173,7 @@ TEST_F(WholeUpload, PfldUpdateAgreedEntersBootModeBeforeTheErase)
     EXPECT_LT(boot, erase);
     ASSERT_EQ(board.Transcript().Erases().size(), 1u);
     EXPECT_TRUE(board.Transcript().Erases()[0].bootMode);
-    ExpectFlashHolds(image, 0xC000);
+    EXPECT_TRUE(m_board.Holds(image, 0xC000));
     m_log.Reset();
     ASSERT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
     EXPECT_TRUE(Logged(L"Pfld ver:1.8 (1.08)"));
@@ -213,7 +203,7 @@ TEST_P(UploadWithFault, ConvergesToTheRightFlash)
     for (const auto& line : GetParam().status)
         EXPECT_TRUE(Shown(line)) << platform::Narrow(line);
     EXPECT_EQ(m_log.PaneLines().back(), L"Upload complete");
-    ExpectFlashHolds(image, 0xC000);
+    EXPECT_TRUE(m_board.Holds(image, 0xC000));
 }
 
 std::vector<FaultCase> FaultCases()
@@ -267,7 +257,7 @@ TEST_F(WholeUpload, TwoReceiversAtOnce)
         EXPECT_EQ(results[i].get(), kExitOk) << i;
         EXPECT_EQ(runs[i].log.PaneLines().back(), L"Upload complete") << i;
         // Up to the FW end: a binary upload does not send the checksum word.
-        ExpectFlashHolds(runs[i].image, runs[i].image.size() - 4, *boards[i]);
+        EXPECT_TRUE(boards[i]->Holds(runs[i].image, runs[i].image.size() - 4));
     }
 }
 
