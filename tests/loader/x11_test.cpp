@@ -2,6 +2,7 @@
 // dialog as a test artefact, and a second start that meets the first.
 // GoogleTest and Qt before Xlib, whose macros (None, Bool, Status) break them.
 #include "platform/dialog/window_search.h"
+#include "tests/platform/gui_wait.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +26,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using platform::test::WaitUntil;
 
 struct TitledWindow {
     Window id = 0;
@@ -94,18 +95,6 @@ void PressKey(Window window, KeySym key)
     XCloseDisplay(display);
 }
 
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 15s)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents();
-        QThread::msleep(20);
-    }
-    return true;
-}
-
 void SaveScreen(const char* name)
 {
     QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
@@ -126,7 +115,7 @@ TEST(VelmorOnX11, ScreenshotAndSecondInstance)
     first.setProcessEnvironment(environment);
     first.start(VELMOR_PROGRAM, {});
     ASSERT_TRUE(first.waitForStarted());
-    ASSERT_TRUE(WaitFor([&] { return Titled(kTitle).size() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return Titled(kTitle).size() == 1; }, 15s));
     const TitledWindow mainDialog = Titled(kTitle).front();
 
     // The search the second copy relies on: the exact title only, and only with a display.
@@ -146,7 +135,7 @@ TEST(VelmorOnX11, ScreenshotAndSecondInstance)
     second.start(VELMOR_PROGRAM, {});
     ASSERT_TRUE(second.waitForStarted());
     std::vector<TitledWindow> shown;
-    ASSERT_TRUE(WaitFor([&] { return (shown = Titled(kTitle)).size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return (shown = Titled(kTitle)).size() == 2; }, 15s));
     const TitledWindow notice = shown[0].id == mainDialog.id ? shown[1] : shown[0];
     EXPECT_NE(std::make_pair(notice.width, notice.height), std::make_pair(mainDialog.width, mainDialog.height));
     QThread::msleep(300);

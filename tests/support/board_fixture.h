@@ -21,7 +21,6 @@ public:
     // Writes `image` as the board's flash file and starts a board on it.
     receiver::SimulatedBoard& Start(receiver::BoardOptions options, const std::vector<uint8_t>& image,
                                     const std::string& name = "gps1");
-    const std::string& FlashPath() const { return m_flashPath; }
     // Whether the first `count` bytes of the board's flash are the image's.
     ::testing::AssertionResult Holds(const std::vector<uint8_t>& image, size_t count) const;
     void Stop() { m_board.reset(); }
