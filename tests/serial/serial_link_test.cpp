@@ -150,22 +150,6 @@ TEST_F(SerialOps, WritesExactBytes)
     EXPECT_TRUE(m_line.Done());
 }
 
-TEST_F(SerialOps, ReadStoresNulAfterTheBytes)
-{
-    uint8_t buffer[8];
-    std::memset(buffer, 0xAA, sizeof buffer);
-    EXPECT_EQ(SerialRead(m_link, buffer, 5), 0);
-    EXPECT_EQ(buffer[0], 0xAA);   // nothing came: buffer untouched
-
-    m_line.Add({{"", "hello world"}});
-    EXPECT_EQ(SerialRead(m_link, buffer, 5), 5);
-    EXPECT_EQ(std::memcmp(buffer, "hello", 5), 0);
-    EXPECT_EQ(buffer[5], 0);
-    EXPECT_EQ(buffer[6], 0xAA);
-    EXPECT_EQ(SerialRead(m_link, buffer, 7), 6);
-    EXPECT_STREQ(reinterpret_cast<char*>(buffer), " world");
-}
-
 // Ten empty waits of about 100 ms, a wake byte after each only when asked; a
 // byte ends the wait at once.
 TEST_F(SerialOps, GetByteWaitsAboutASecondAndWakesOnlyWhenAsked)

@@ -216,7 +216,6 @@ std::vector<FaultCase> FaultCases()
     cases.push_back({"flash_reject", OneShotFault::RejectRecord(Transfer::Flash, 3, NO_REC_END),
                      {L"ERROR: NO_REC_END", L"FLASH upload failed."}});
     cases.push_back({"rec_wait_flood", OneShotFault::FloodRecWait(Transfer::Flash, 2), {L"REC_WAIT break"}});
-    cases.push_back({"lost_ack", OneShotFault::LoseAck(Transfer::Flash, 4), {L"REC_WAIT break"}});
     cases.push_back({"silent_polls", OneShotFault::SilentPolls(3), {}});
     cases.push_back({"erase_failure", OneShotFault::EraseFailure(), {L"Flash erase failure.", L"FLASH upload failed."}});
     cases.push_back({"erase_noise", OneShotFault::EraseNoise(0x86),
