@@ -59,6 +59,10 @@ protected:
             std::vector<char*> argv {const_cast<char*>(VELMOR_CLI_PROGRAM)};
             for (const auto& a : args)
                 argv.push_back(const_cast<char*>(a.c_str()));
+            // A flash that hangs ends in seconds with its own "out of time", not at ctest's limit.
+            std::string deadline[] = {"--timeout", "60"};
+            if (!args.empty() && args[0] == "flash")
+                argv.insert(argv.end(), {deadline[0].data(), deadline[1].data()});
             argv.push_back(nullptr);
             execv(VELMOR_CLI_PROGRAM, argv.data());
             _exit(127);
@@ -67,7 +71,7 @@ protected:
         close(err);
         if (meanwhile)
             meanwhile(pid);
-        // Until the program closes its end; a hung one is ended by the test's timeout.
+        // Until the program closes its end.
         CliRun run;
         char buffer[4096];
         for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
