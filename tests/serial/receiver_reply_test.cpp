@@ -11,6 +11,15 @@
 namespace velmor {
 namespace {
 
+// A memory query and the receiver's answer.
+test::ScriptedLine::Step Rdm(uint32_t address, uint32_t value)
+{
+    char query[40], reply[64];
+    std::snprintf(query, sizeof query, "$PKVRQ,RDM,%X\r\n", address);
+    std::snprintf(reply, sizeof reply, "$PKVRR,RDM,%X,%X\r\n", address, value);
+    return {query, reply};
+}
+
 class ReceiverReply : public ::testing::Test {
 protected:
     // The reply WaitReply finds in `bytes`, and what is left unread on the line.
@@ -92,8 +101,6 @@ TEST_F(ReceiverReply, MemoryWords)
     }
 }
 
-// A section is there only when its header's end lies strictly between its
-// start and the limit; otherwise nothing more is asked.
 TEST_F(ReceiverReply, SilentLineIsScannedInOrder)
 {
     test::ScriptedLine line;
@@ -106,23 +113,19 @@ TEST_F(ReceiverReply, SilentLineIsScannedInOrder)
     EXPECT_EQ(line.Speeds(), (std::vector<uint32_t> {19200, 4800, 57600, 19200, 115200, 9600}));
 }
 
+// A section is there only when its header's end lies strictly between its
+// start and the limit; otherwise nothing more is asked.
 TEST_F(ReceiverReply, ProbeSectionBounds)
 {
-    const auto rdm = [](uint32_t address, uint32_t value) {
-        char query[40], reply[64];
-        std::snprintf(query, sizeof query, "$PKVRQ,RDM,%X\r\n", address);
-        std::snprintf(reply, sizeof reply, "$PKVRR,RDM,%X,%X\r\n", address, value);
-        return test::ScriptedLine::Step {query, reply};
-    };
     const struct {
         const char* legend;
         uint32_t end;
         int found;
     } rows[] = {{"end at the start", 0x10004000, 0}, {"end at the limit", 0x10104000, 0}, {"end inside", 0x10004100, 1}};
     for (const auto& row : rows) {
-        test::ScriptedLine line({rdm(0x10004020, 0x10004000), rdm(0x10004024, row.end)});
+        test::ScriptedLine line({Rdm(0x10004020, 0x10004000), Rdm(0x10004024, row.end)});
         if (row.found)
-            line.Add({rdm(row.end, 0xABCD), {"$PKVRQ,RID\r\n", "$PKVRR,RID,VMS-1,V9*00\r\n"}});
+            line.Add({Rdm(row.end, 0xABCD), {"$PKVRQ,RID\r\n", "$PKVRR,RID,VMS-1,V9*00\r\n"}});
         const Link link {line, m_log, {}};
         ReceiverQuery query(link);
         SectionInfo section;
@@ -131,6 +134,42 @@ TEST_F(ReceiverReply, ProbeSectionBounds)
         EXPECT_EQ(section.length, row.found ? 0x100u : 0u) << row.legend;
         EXPECT_STREQ(section.text, row.found ? "V9" : "") << row.legend;   // the version stops at the '*'
 
+    }
+}
+
+// The PFLD's version is what follows the last "v<digit>" among the first 31 of
+// the 36 bytes that end with its checksum word, up to a blank or control byte.
+TEST_F(ReceiverReply, PfldVersionText)
+{
+    const struct {
+        const char* legend;
+        std::string bytes;
+        const char* text;
+        int major, minor;
+    } rows[] = {
+        {"none", "PFLD build 107", "", 0, 0},
+        {"the last v wins", "v1.05 PFLD v1.07", "1.07", 1, 7},
+        {"cut at a blank", "PFLD v2.15 beta", "2.15", 2, 15},
+        {"a v without a digit", "PFLD v. v3-1", "3-1", 3, 1},
+        {"a v past the scanned bytes", std::string(31, 'x') + "v9", "", 0, 0},
+    };
+    for (const auto& row : rows) {
+        std::string bytes = row.bytes;
+        bytes.resize(36, '\0');
+        uint32_t words[9] = {};
+        for (size_t i = 0; i < bytes.size(); ++i)
+            words[i / 4] |= uint32_t(uint8_t(bytes[i])) << (8 * (i % 4));
+        test::ScriptedLine line({Rdm(0x10000020, 0x10000000), Rdm(0x10000024, 0x10002000), Rdm(0x10002000, words[8])});
+        for (uint32_t i = 0; i < 9; ++i)
+            line.Add({Rdm(0x10001FE0 + 4 * i, words[i])});
+        const Link link {line, m_log, {}};
+        ReceiverQuery query(link);
+        SectionInfo section;
+        EXPECT_EQ(query.ProbeSection(0x10000000, 0x10004000, section), 1) << row.legend;
+        EXPECT_TRUE(line.Done()) << row.legend;
+        EXPECT_STREQ(section.text, row.text) << row.legend;
+        EXPECT_EQ(section.major, row.major) << row.legend;
+        EXPECT_EQ(section.minor, row.minor) << row.legend;
     }
 }
 
