@@ -1,6 +1,6 @@
 // Template dialogs as a user meets them: where controls are, what clicks, keys
-// and the close box do, data exchange, and painting while the GUI thread is busy.
-#include "platform/dialog/data_exchange.h"
+// and the close box do, and painting while the GUI thread is busy. Data
+// exchange shows in the loader's typed image path (EndToEnd).
 #include "platform/dialog/dialog.h"
 #include "tests/platform/gui_wait.h"
 #include "tests/platform/loader_template.h"
@@ -8,8 +8,6 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDialog>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QScreen>
 #include <QTest>
 #include <QToolButton>
@@ -124,40 +122,6 @@ TEST(DialogCommandTest, CloseBoxAsksTheCloseHandler)
     EXPECT_EQ(code, kIdCancel);
     EXPECT_EQ(asked, 2);
     EXPECT_EQ(cancels, 1);
-}
-
-class NamesDialog : public Dialog {
-public:
-    NamesDialog() : Dialog(LoaderTemplate()) {}
-
-    std::wstring m_name = L"board.bin";
-    std::wstring m_notes = L"line one\r\nline two";
-
-protected:
-    void DoDataExchange(DataExchange& exchange) override
-    {
-        exchange.Text(kName, m_name);
-        exchange.Text(kNotes, m_notes);
-    }
-};
-
-TEST(DialogDataExchangeTest, MembersFillTheControlsAndOkReadsThemBack)
-{
-    NamesDialog dialog;
-    const int code = RunModal(dialog, [&] {
-        EXPECT_EQ(dialog.ItemText(kName), L"board.bin");
-        EXPECT_EQ(qobject_cast<QPlainTextEdit*>(dialog.Item(kNotes))->blockCount(), 2);
-        auto* name = qobject_cast<QLineEdit*>(dialog.Item(kName));
-        name->selectAll();
-        QTest::keyClicks(name, QStringLiteral("flash.srec"));
-        QTest::keyClick(dialog.Item(kNotes), Qt::Key_End, Qt::ControlModifier);
-        QTest::keyClick(dialog.Item(kNotes), Qt::Key_Return);
-        QTest::keyClicks(dialog.Item(kNotes), QStringLiteral("three"));
-        QTest::mouseClick(CaptionOk(dialog), Qt::LeftButton);
-    });
-    EXPECT_EQ(code, kIdOk);
-    EXPECT_EQ(dialog.m_name, L"flash.srec");
-    EXPECT_EQ(dialog.m_notes, L"line one\r\nline two\r\nthree");
 }
 
 // What the window system has been given to show, as opposed to a fresh rendering.
