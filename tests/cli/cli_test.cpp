@@ -48,6 +48,16 @@ protected:
         int out[2];
         if (terminal ? openpty(&out[0], &out[1], nullptr, nullptr, nullptr) != 0 : pipe(out) != 0)
             return {};
+        // Built before the fork: the boards' threads may hold the allocator's lock,
+        // so the child only redirects and executes.
+        std::vector<char*> argv {const_cast<char*>(VELMOR_CLI_PROGRAM)};
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        // A flash that hangs ends in seconds with its own "out of time", not at ctest's limit.
+        std::string deadline[] = {"--timeout", "60"};
+        if (!args.empty() && args[0] == "flash")
+            argv.insert(argv.end(), {deadline[0].data(), deadline[1].data()});
+        argv.push_back(nullptr);
         const std::string errPath = m_folder.File("stderr");
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const pid_t pid = fork();
@@ -56,14 +66,6 @@ protected:
             dup2(err, STDERR_FILENO);
             if (chdir(m_folder.Path().c_str()) != 0)
                 _exit(126);
-            std::vector<char*> argv {const_cast<char*>(VELMOR_CLI_PROGRAM)};
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            // A flash that hangs ends in seconds with its own "out of time", not at ctest's limit.
-            std::string deadline[] = {"--timeout", "60"};
-            if (!args.empty() && args[0] == "flash")
-                argv.insert(argv.end(), {deadline[0].data(), deadline[1].data()});
-            argv.push_back(nullptr);
             execv(VELMOR_CLI_PROGRAM, argv.data());
             _exit(127);
         }
