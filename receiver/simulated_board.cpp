@@ -160,8 +160,10 @@ void SimulatedBoard::Run()
         DeliverIncoming(later);
         TickLoaders(later);
         StreamIfDue(later);
-        SendOutgoing(later);
+        // What a step took in is written up before its answers leave: a client
+        // that returns on an answer must find in the transcript what it answered.
         CommitTranscript();
+        SendOutgoing(later);
     }
 }
 

@@ -23,6 +23,9 @@ public:
                                     const std::string& name = "gps1");
     // Whether the first `count` bytes of the board's flash are the image's.
     ::testing::AssertionResult Holds(const std::vector<uint8_t>& image, size_t count) const;
+    // The flash transfer's records as the board decoded them, one per line,
+    // for a failure message.
+    std::string FlashTransfer() const;
     void Stop() { m_board.reset(); }
 
     // Little-endian word of an image at a file offset.

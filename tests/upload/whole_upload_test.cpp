@@ -98,22 +98,21 @@ TEST_F(WholeUpload, BinaryImageWithTheSfldBesideTheProgram)
         EXPECT_TRUE(Shown(line)) << platform::Narrow(line);
     EXPECT_FALSE(m_log.UploadInProgress());
 
-    // What crossed the wire, as the board decoded it.
+    // The flash first, then what crossed the wire: a failure says which went wrong.
+    EXPECT_TRUE(m_board.Holds(image, 0x34000));
     const auto erases = board.Transcript().Erases();
     ASSERT_EQ(erases.size(), 1u);
     EXPECT_EQ(erases[0].start, 0x10000000u);
     EXPECT_EQ(erases[0].end, 0x10034000u);
     EXPECT_FALSE(erases[0].bootMode);
     const auto flashRecords = board.Transcript().Records(Transfer::Flash);
-    ASSERT_EQ(flashRecords.size(), 1 + 0x34000 / 2048 + 1u);   // range, data, end
+    ASSERT_EQ(flashRecords.size(), 1 + 0x34000 / 2048 + 1u) << m_board.FlashTransfer();   // range, data, end
     EXPECT_EQ(flashRecords.front().kind, receiver::RecordKind::Range);
     EXPECT_EQ(flashRecords.back().kind, receiver::RecordKind::End);
     for (const auto& record : flashRecords)
         EXPECT_EQ(record.answer, SYNC_CODE);
     const auto sfldCodes = board.Transcript().CodesIn(receiver::BoardMode::Sfld);
     EXPECT_EQ(std::count(sfldCodes.begin(), sfldCodes.end(), BOOT_MODE_CMD), 0);
-
-    EXPECT_TRUE(m_board.Holds(image, 0x34000));
     // The board is back in its firmware; its sections read back with their checksums.
     m_log.Reset();
     ASSERT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
@@ -146,10 +145,7 @@ TEST_F(WholeUpload, PfldUpdateAgreedEntersBootModeBeforeTheErase)
     options.sfldVersion = "IMAGE-1";
     const Bytes image = receiver::MakeSampleImage(options);
     ASSERT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
-    // The board writes up the last query a moment after it answered it.
-    size_t before = 0;
-    for (size_t seen = SIZE_MAX; seen != before; std::this_thread::sleep_for(200ms))
-        seen = std::exchange(before, board.Transcript().ReceivedBytes().size());
+    const size_t before = board.Transcript().ReceivedBytes().size();
     m_log.Reset();
     m_imagePath = m_folder.File("image.bin");
     test::WriteFile(m_imagePath, image);
