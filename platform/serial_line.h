@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -32,6 +33,12 @@ public:
 
     virtual void Pause(std::chrono::milliseconds duration) = 0;
     virtual Clock::time_point Now() const = 0;
+
+    // True once the line has gone for good (an adapter pulled out, a closed
+    // connection): no wait on it can bring a byte any more.
+    virtual bool Gone() const { return false; }
+    // What the line is, for messages: a device path or a network port.
+    virtual std::string Name() const { return {}; }
 };
 
 } // namespace platform

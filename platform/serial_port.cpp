@@ -104,44 +104,45 @@ std::string DevicePath(const std::string& deviceName)
     return DeviceDirectory() + "/" + name;
 }
 
-std::string DescribeOpenFailure(int error, const std::string& path)
+OpenError DescribeOpenFailure(int error, const std::string& path)
 {
     switch (error) {
     case ENOENT:
     case ENXIO:
     case ENODEV:
-        return path + ": no such device";
+        return {OpenFault::NotFound, path, path + ": no such device"};
     case EACCES:
     case EPERM: {
         struct stat info {};
         const group* owner = stat(path.c_str(), &info) == 0 ? getgrgid(info.st_gid) : nullptr;
         if (owner)
-            return path + ": permission denied (the device belongs to group '" + owner->gr_name
-                + "'; add the user to it)";
-        return path + ": permission denied";
+            return {OpenFault::NoPermission, path,
+                    path + ": permission denied (the device belongs to group '" + owner->gr_name
+                        + "'; add the user to it)"};
+        return {OpenFault::NoPermission, path, path + ": permission denied"};
     }
     case EBUSY:
     case EWOULDBLOCK:
-        return path + ": busy, another program holds it";
+        return {OpenFault::Busy, path, path + ": busy, another program holds it"};
     default:
-        return path + ": " + std::strerror(error);
+        return {OpenFault::Other, path, path + ": " + std::strerror(error)};
     }
 }
 
-std::unique_ptr<SerialPort> SerialPort::Open(const std::string& path, std::string* why)
+std::unique_ptr<SerialPort> SerialPort::Open(const std::string& path, OpenError* error)
 {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        if (why)
-            *why = DescribeOpenFailure(errno, path);
+        if (error)
+            *error = DescribeOpenFailure(errno, path);
         return nullptr;
     }
     // No sharing: a second opener, in this process or another, is refused. The
     // lock keeps out programs that honour it; exclusive mode keeps out the rest
     // (a GPS daemon, a modem manager, a terminal), except the superuser's.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (why)
-            *why = DescribeOpenFailure(EBUSY, path);
+        if (error)
+            *error = DescribeOpenFailure(EBUSY, path);
         close(fd);
         return nullptr;
     }

@@ -2,6 +2,7 @@
 // polled reads with a wait, writes, purge and drain, and line-error counters.
 #pragma once
 
+#include "platform/line_opener.h"
 #include "platform/serial_line.h"
 
 #include <cstddef>
@@ -36,17 +37,17 @@ uint32_t LineErrorFlags(const LineCounters& before, const LineCounters& after);
 // with a '/' in it is a path and stays as it is.
 std::string DevicePath(const std::string& deviceName);
 
-// A line-error description for the user on why `path` did not open: missing
-// device, permission (naming the device's group), busy.
-std::string DescribeOpenFailure(int error, const std::string& path);
+// Why `path` did not open, from its errno: the kind, and a description for
+// the user (missing device, permission naming the device's group, busy).
+OpenError DescribeOpenFailure(int error, const std::string& path);
 
 // The termios port: owns its descriptor, its lock and exclusive mode, the
 // settings found at open (restored on close) and the driver's error counters.
 class SerialPort : public SerialLine {
 public:
     // Opens the device for exclusive use; nullptr on failure, with the reason
-    // in `why` when given.
-    static std::unique_ptr<SerialPort> Open(const std::string& path, std::string* why = nullptr);
+    // in `error` when given.
+    static std::unique_ptr<SerialPort> Open(const std::string& path, OpenError* error = nullptr);
     ~SerialPort() override;
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;

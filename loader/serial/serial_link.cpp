@@ -9,7 +9,7 @@
 
 namespace velmor {
 
-std::unique_ptr<platform::SerialPort> SerialOpen(const std::wstring& name, uint32_t baud, Reporter& report)
+std::unique_ptr<SerialLine> SerialOpen(const std::wstring& name, uint32_t baud, Reporter& report)
 {
     const auto showError = [&report](const wchar_t* text) {
         report.Ask({text, L"Error", platform::MessageButtons::Ok, platform::MessageIcon::None});
@@ -18,20 +18,19 @@ std::unique_ptr<platform::SerialPort> SerialOpen(const std::wstring& name, uint3
         showError(L"Incorrect baud.");
         return nullptr;
     }
-    std::string why;
-    auto port = platform::SerialPort::Open(platform::DevicePath(platform::Narrow(name)), &why);
-    if (!port) {
-        report.LogLine(platform::Widen(why));
+    platform::OpenError error;
+    auto line = platform::OpenLine(platform::Narrow(name), baud, error);
+    if (!line) {
+        if (error.kind == platform::OpenFault::NotSerial) {
+            report.StatusLine(L"SetCommState return error");
+            return nullptr;
+        }
+        report.LogLine(platform::Widen(error.text));
         // The same text whatever the port: users know the message by heart.
         showError(L"Can not open serial port 1.");
         return nullptr;
     }
-    if (!port->Configure(baud)) {
-        report.StatusLine(L"SetCommState return error");
-        return nullptr;
-    }
-    port->Purge();
-    return port;
+    return line;
 }
 
 void ReportLineErrors(Reporter& report, uint32_t flags)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "loader/log/log.h"
+#include "platform/line_opener.h"
 #include "platform/serial_port.h"
 
 #include <chrono>
@@ -39,7 +40,7 @@ inline constexpr int kSetBaudSettleMs = 10;
 
 // Opens the named device ("GPS1:", or a path) at `baud`; nullptr after telling
 // the user why not.
-std::unique_ptr<platform::SerialPort> SerialOpen(const std::wstring& name, uint32_t baud, Reporter& report);
+std::unique_ptr<SerialLine> SerialOpen(const std::wstring& name, uint32_t baud, Reporter& report);
 // Pending line-error flags, cleared and reported on the status line; 0 if none
 // or if the driver keeps no error counters.
 uint32_t SerialCheckErrors(const Link& link);

@@ -143,7 +143,7 @@ std::wstring TerminalSession::PortName() const
     return m_portName;
 }
 
-int TerminalLoop(std::unique_ptr<platform::SerialPort> port, TerminalSession& session, Reporter& report,
+int TerminalLoop(std::unique_ptr<platform::SerialLine> port, TerminalSession& session, Reporter& report,
                  std::stop_token stop)
 {
     struct EndMark {

@@ -80,7 +80,7 @@ private:
 inline constexpr int kTerminalHandOverMs = 5000;   // a loop sees its stop within about a second
 
 // Runs until CmdStop, the stop token, or a failed reopen; closes its port itself.
-int TerminalLoop(std::unique_ptr<platform::SerialPort> port, TerminalSession& session, Reporter& report,
+int TerminalLoop(std::unique_ptr<platform::SerialLine> port, TerminalSession& session, Reporter& report,
                  std::stop_token stop);
 // Rewrites "@ 24 24 0 7 ..." in `send` as raw bytes from its start; the count.
 size_t ParseHexBytes(char* send);

@@ -72,12 +72,13 @@ TEST_F(SerialPortTest, OpenChecksTheRateAndReportsFailures)
     EXPECT_EQ(SerialOpen(L"GPS1:", 4800, m_log), nullptr);
     EXPECT_TRUE(m_log.HasPaneLine(platform::Widen(m_folder.Path() + "/gps1: busy, another program holds it")));
     int exclusive = 0;
-    EXPECT_EQ(ioctl(port->Descriptor(), TIOCGEXCL, &exclusive), 0);
+    const int fd = dynamic_cast<platform::SerialPort&>(*port).Descriptor();
+    EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 1);
 
     // The line settings as the driver holds them: raw 8N1, no flow control.
     termios settings {};
-    ASSERT_EQ(tcgetattr(port->Descriptor(), &settings), 0);
+    ASSERT_EQ(tcgetattr(fd, &settings), 0);
     EXPECT_EQ(settings.c_cflag & CSIZE, tcflag_t(CS8));
     EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
     EXPECT_EQ(settings.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
@@ -128,9 +129,9 @@ TEST(OpenFailures, SayWhatToDo)
     struct stat info {};
     ASSERT_EQ(stat(device.c_str(), &info), 0);
     const std::string group = getgrgid(info.st_gid)->gr_name;
-    EXPECT_EQ(platform::DescribeOpenFailure(EACCES, device),
+    EXPECT_EQ(platform::DescribeOpenFailure(EACCES, device).text,
               device + ": permission denied (the device belongs to group '" + group + "'; add the user to it)");
-    EXPECT_EQ(platform::DescribeOpenFailure(EIO, device), device + ": Input/output error");
+    EXPECT_EQ(platform::DescribeOpenFailure(EIO, device).text, device + ": Input/output error");
 }
 
 class SerialOps : public ::testing::Test {
