@@ -46,7 +46,7 @@ int main()
         const auto start = std::chrono::steady_clock::now();
         const double cpuStart = ThreadCpuSeconds();
         velmor::ReceiverInfo info;
-        const bool found = velmor::ConnectGps(L"GPS1:", report, info);
+        const bool found = velmor::ConnectGps("GPS1:", report, info).Ok();
         const double cpu = ThreadCpuSeconds() - cpuStart;
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const bool expected = rate != 0;

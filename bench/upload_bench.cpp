@@ -3,7 +3,7 @@
 // protocol's own waits imply, and the CPU the loader used meanwhile.
 #include "bench/thread_cpu.h"
 #include "loader/log/log.h"
-#include "loader/operation.h"
+#include "loader/upload/update_operation.h"
 #include "loader/serial/receiver_query.h"
 #include "platform/paths.h"
 #include "receiver/sample_image.h"
@@ -74,10 +74,6 @@ public:
         std::lock_guard lock(m_mutex);
         m_first.emplace(text, Clock::now());
     }
-    void ClearPane() override {}
-    platform::MessageAnswer Ask(const platform::Message&) override { return platform::MessageAnswer::No; }
-    void SetInputControlsEnabled(bool) override {}
-    void SetUploadInProgress(bool) override {}
     Clock::time_point At(const std::wstring& text)
     {
         std::lock_guard lock(m_mutex);
@@ -117,18 +113,22 @@ int main()
     board.Start();
 
     StampingView view;
-    velmor::UploadJob job;
-    if (!velmor::ConnectGps(L"GPS1:", view, job.receiver)) {
+    velmor::ReceiverInfo receiver;
+    if (!velmor::ConnectGps("GPS1:", view, receiver).Ok()) {
         std::fprintf(stderr, "no board found\n");
         return 1;
     }
+    velmor::UpdateRequest request;
+    request.port = "GPS1:";
+    request.receiver = receiver;
+    request.image = velmor::ReadImage(imagePath);
     const auto start = Clock::now();
     const double cpuStart = ThreadCpuSeconds();
-    const int result = velmor::RunUpload(L"GPS1:", std::wstring(imagePath.begin(), imagePath.end()), job, view);
+    const velmor::Outcome result = velmor::RunUpdate(request, view).outcome;
     const double cpu = ThreadCpuSeconds() - cpuStart;
     const double total = std::chrono::duration<double>(Clock::now() - start).count();
-    if (result != 0) {
-        std::fprintf(stderr, "upload failed (%d):\n", result);
+    if (!result.Ok()) {
+        std::fprintf(stderr, "upload failed (%s):\n", velmor::FaultName(result.fault));
         view.PrintLog();
         return 1;
     }

@@ -4,38 +4,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
+#include <vector>
 
 using velmor::ImageSource;
 using velmor::UploadRecord;
-
-namespace {
-
-const std::string& ScratchPath()
-{
-    static const std::string path = [] {
-        const char* dir = std::getenv("TMPDIR");
-        return std::string(dir && *dir ? dir : "/tmp") + "/velmor-fuzz-" + std::to_string(getpid()) + ".img";
-    }();
-    return path;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // Process-wide and reused, as in the loader.
     static ImageSource source;
 
-    FILE* f = std::fopen(ScratchPath().c_str(), "wb");
-    if (!f)
-        std::abort();
-    if (size > 0 && std::fwrite(data, 1, size, f) != size)
-        std::abort();
-    std::fclose(f);
-
-    if (!source.Open(ScratchPath().c_str()))
-        std::abort();   // the file was just written
+    // In memory, as the loader holds an image once it has read it.
+    const std::vector<uint8_t> bytes(data, data + size);
+    if (!source.Open(bytes))
+        return 0;   // nothing to read
     source.Analyse();
     source.Rewind();
 

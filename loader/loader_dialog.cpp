@@ -155,17 +155,17 @@ void LoaderDialog::StatusLine(const std::wstring& text)
     m_logFile.Write(text);
 }
 
-platform::MessageAnswer LoaderDialog::Ask(const platform::Message& message)
+void LoaderDialog::Progress(Phase phase, uint64_t, uint64_t)
 {
-    return platform::ShowMessage(message);
+    if (phase == Phase::Erase || phase == Phase::Program)
+        m_uploadInProgress = true;
 }
 
-void LoaderDialog::ClearPane()
+void LoaderDialog::PortFailed(const Outcome& outcome)
 {
-    m_gui.Call([this] {
-        ListReset(kIdLogPane);
-        Repaint();
-    });
+    // The same text whatever the port: users know the message by heart; the pane says why.
+    const wchar_t* text = outcome.fault == Fault::RateNotAccepted ? L"Incorrect baud." : L"Can not open serial port 1.";
+    platform::ShowMessage({text, L"Error", platform::MessageButtons::Ok, platform::MessageIcon::None});
 }
 
 void LoaderDialog::SetInputControlsEnabled(bool enable)
@@ -175,6 +175,18 @@ void LoaderDialog::SetInputControlsEnabled(bool enable)
         for (int id : {kIdConnect, kIdImageCombo, kIdBrowseOrSend, kIdModeButton, kIdPortCombo})
             EnableItem(id, enable);
     });
+}
+
+void LoaderDialog::EndOperation(const Outcome& outcome, bool upload)
+{
+    SetInputControlsEnabled(true);
+    m_uploadInProgress = false;
+    if (upload && !outcome.Ok()) {
+        LogLine(platform::Widen(FlashStateText(outcome.flash) + "."));
+        if (outcome.phase != Phase::Connect)
+            LogLine(L"The receiver waits in its loader: press \"Connect GPS\", then \"Load\" to upload again.");
+    }
+    LogLine(outcome.Ok() ? L"Upload complete" : L"Upload failed");
 }
 
 void LoaderDialog::OnBrowseOrSend()
@@ -250,14 +262,19 @@ void LoaderDialog::StartTerminal()
     m_terminal->hex = m_hex;
     m_terminal->pause = m_pause;
     m_terminal->baud = m_terminalBaud;
-    m_workerParams = {m_portName, L"", 1, m_terminal, nullptr};
+    m_workerParams = {m_portName, L"", 1, m_terminal, {}, {}};
     StartWorker();
 }
 
 void LoaderDialog::StartWorker()
 {
     // The worker gets its own copy of the block: the dialog may rewrite it meanwhile.
-    m_workers.Start([this, params = m_workerParams](std::stop_token stop) { RunOperation(params, *this, stop); });
+    m_workers.Start([this, params = m_workerParams](std::stop_token stop) {
+        const Outcome outcome = RunOperation(params, *this, stop);
+        // A terminal that ran ends quietly; one whose port did not open ends as a failed operation.
+        if (!params.terminal || !outcome.Ok())
+            EndOperation(outcome, !params.terminal);
+    });
 }
 
 void LoaderDialog::PostCommand(int command)
@@ -303,7 +320,14 @@ void LoaderDialog::OnLogoClick()
 
 void LoaderDialog::OnConnectGps()
 {
-    EnableItem(kIdLoad, ConnectGps(m_portName, *this, m_receiver));
+    ListReset(kIdLogPane);
+    Repaint();
+    const Outcome outcome = ConnectGps(platform::Narrow(m_portName), *this, m_receiver);
+    // A loader left running by an unfinished upload takes the next one.
+    const bool loader = outcome.fault == Fault::NoReceiver && outcome.loaderAnswered;
+    if (loader)
+        LogLine(L"Press \"Load\" to upload again; do not switch the receiver off.");
+    EnableItem(kIdLoad, outcome.Ok() || loader);
 }
 
 void LoaderDialog::OnLoad()
@@ -311,10 +335,13 @@ void LoaderDialog::OnLoad()
     UpdateData(true);   // a typed path counts
     ListReset(kIdLogPane);
     Repaint();
-    auto job = std::make_shared<UploadJob>();
-    job->receiver = m_receiver;
-    m_workerParams = {m_portName, m_imagePath, 0, nullptr, job};
-    EnableControls(*this, false, false);
+    const PfldPolicy askPfld = [] {
+        const platform::Message question {L"PFLD update requiered.\r\nContinue ?", L" Warning: Unsafe mode",
+                                          platform::MessageButtons::YesNo, platform::MessageIcon::None};
+        return platform::ShowMessage(question) == platform::MessageAnswer::Yes ? PfldAnswer::Yes : PfldAnswer::No;
+    };
+    m_workerParams = {m_portName, m_imagePath, 0, nullptr, m_receiver, askPfld};
+    SetInputControlsEnabled(false);
     StartWorker();
 }
 

@@ -39,11 +39,18 @@ public:
     // Reporter, from any thread.
     void LogLine(const std::wstring& text) override;
     void StatusLine(const std::wstring& text) override;
-    void ClearPane() override;
-    platform::MessageAnswer Ask(const platform::Message& message) override;
-    void SetInputControlsEnabled(bool enable) override;
-    void SetUploadInProgress(bool on) override { m_uploadInProgress = on; }
+    // Once the erase is about to begin, closing asks first.
+    void Progress(Phase phase, uint64_t done, uint64_t total) override;
+    // The port-open message boxes.
+    void PortFailed(const Outcome& outcome) override;
     bool UploadInProgress() const { return m_uploadInProgress; }
+
+    // Disables the input controls while an operation runs ("Load" always).
+    void SetInputControlsEnabled(bool enable);
+    // An operation has ended: the controls back, the upload flag cleared and
+    // the outcome logged; after a failed upload, with the flash's state and
+    // what to do next. From any thread.
+    void EndOperation(const Outcome& outcome, bool upload);
 
     bool TerminalMode() const { return m_terminalMode; }
     bool HexDisplay() const { return m_hex; }

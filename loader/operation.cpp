@@ -2,53 +2,46 @@
 
 #include "loader/serial/serial_link.h"
 #include "loader/terminal/terminal.h"
-#include "loader/upload/handoff.h"
-#include "loader/upload/image_preparation.h"
+#include "loader/upload/update_operation.h"
+#include "platform/text.h"
 
 namespace velmor {
 
-int RunUpload(const std::wstring& portName, const std::wstring& imagePath, UploadJob& job, Reporter& report,
-              std::stop_token stop)
+Outcome RunUpload(const WorkerParams& params, Reporter& report, std::stop_token stop)
 {
-    auto port = SerialOpen(portName, kWorkerOpenBaud, report);
-    if (!port) {
-        EnableControls(report, true, false);
-        return kExitPortFailed;
+    UpdateRequest request;
+    request.port = platform::Narrow(params.portName);
+    request.receiver = params.receiver;
+    request.askPfld = params.askPfld;
+    std::string path;
+    if (platform::NarrowExact(params.imagePath, path)) {
+        request.image = ReadImage(path);
+    } else {
+        // With a character replaced, the path would name another file.
+        request.image.path = platform::Narrow(params.imagePath);
+        request.image.why = "the path has characters this system's encoding cannot write";
     }
-    if (!PrepareImage(imagePath, job, report)) {
-        port.reset();
-        EnableControls(report, true, false);
-        return kExitPrepareFailed;
-    }
-    const int result = RunHandoff(Link {*port, report, stop}, job) ? kExitOk : kExitHandoffFailed;
-    port.reset();
-    EnableControls(report, true, result == kExitOk);
-    return result;
+    return RunUpdate(request, report, stop).outcome;
 }
 
-int RunTerminal(TerminalSession& session, Reporter& report, std::stop_token stop)
+Outcome RunTerminal(TerminalSession& session, Reporter& report, std::stop_token stop)
 {
     session.WaitForPrevious(kTerminalHandOverMs);
-    auto port = SerialOpen(session.PortName(), kWorkerOpenBaud, report);
+    Outcome opened;
+    auto port = SerialOpen(platform::Narrow(session.PortName()), kTerminalOpenBaud, report, opened);
     if (!port) {
         session.MarkEnded();
-        EnableControls(report, true, false);
-        return kExitPortFailed;
+        return opened;
     }
     TerminalLoop(std::move(port), session, report, stop);
-    return kExitOk;
+    return {};
 }
 
-int RunOperation(const WorkerParams& params, Reporter& report, std::stop_token stop)
+Outcome RunOperation(const WorkerParams& params, Reporter& report, std::stop_token stop)
 {
-    if (params.terminal) {
-        if (!params.session)
-            return kExitOk;
-        return RunTerminal(*params.session, report, stop);
-    }
-    if (!params.job)
-        return kExitPrepareFailed;
-    return RunUpload(params.portName, params.imagePath, *params.job, report, stop);
+    if (params.terminal)
+        return params.session ? RunTerminal(*params.session, report, stop) : Outcome {};
+    return RunUpload(params, report, stop);
 }
 
 } // namespace velmor

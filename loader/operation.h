@@ -1,8 +1,10 @@
-// One worker operation from opening the port to the outcome line: an upload
-// of an image, or the command terminal.
+// One worker operation of the dialog from opening the port to its outcome: an
+// upload of an image (the update operation, with the dialog's receiver), or
+// the command terminal.
 #pragma once
 
 #include "loader/log/log.h"
+#include "loader/serial/receiver_info.h"
 #include "loader/upload/upload_job.h"
 
 #include <memory>
@@ -10,15 +12,6 @@
 #include <string>
 
 namespace velmor {
-
-enum WorkerExit : int {
-    kExitOk = 0,
-    kExitHandoffFailed = -1,
-    kExitPortFailed = -2,
-    kExitPrepareFailed = -3,
-};
-
-inline constexpr unsigned kWorkerOpenBaud = 57600;
 
 class TerminalSession;
 
@@ -28,15 +21,15 @@ struct WorkerParams {
     std::wstring imagePath;
     int terminal = 0;
     std::shared_ptr<TerminalSession> session;   // the terminal run this worker serves
-    std::shared_ptr<UploadJob> job;             // the upload's job, with the receiver last found
+    ReceiverInfo receiver;                      // the upload's receiver, as the last "Connect GPS" found it
+    PfldPolicy askPfld;                         // the upload's answer to the PFLD question
 };
 
-// The upload of the image to the receiver on the named port: prepare, hand
-// off, program; the outcome line at the end.
-int RunUpload(const std::wstring& portName, const std::wstring& imagePath, UploadJob& job, Reporter& report,
-              std::stop_token stop = {});
+// The upload of the image to the receiver on the named port. The image is read
+// once, at the start; a path the system's encoding cannot carry whole is refused.
+Outcome RunUpload(const WorkerParams& params, Reporter& report, std::stop_token stop = {});
 // The command terminal of `session`, on the port the session names.
-int RunTerminal(TerminalSession& session, Reporter& report, std::stop_token stop = {});
-int RunOperation(const WorkerParams& params, Reporter& report, std::stop_token stop = {});
+Outcome RunTerminal(TerminalSession& session, Reporter& report, std::stop_token stop = {});
+Outcome RunOperation(const WorkerParams& params, Reporter& report, std::stop_token stop = {});
 
 } // namespace velmor

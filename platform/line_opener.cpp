@@ -10,6 +10,15 @@ std::string ResolvePort(const std::string& name)
     return DevicePath(name);
 }
 
+std::string CheckPortName(const std::string& name)
+{
+    if (name.empty())
+        return "an empty port name";
+    if (name.find("://") != std::string::npos)
+        return name + ": not a port this program can open";
+    return {};
+}
+
 std::unique_ptr<SerialLine> OpenLine(const std::string& name, uint32_t baud, OpenError& error)
 {
     error = {};

@@ -147,7 +147,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& path, OpenError*
         return nullptr;
     }
     ioctl(fd, TIOCEXCL);   // a pseudo-terminal takes it too; failure only loses the guard
-    return std::unique_ptr<SerialPort>(new SerialPort(fd));
+    return std::unique_ptr<SerialPort>(new SerialPort(fd, path));
 }
 
 SerialPort::~SerialPort()
@@ -194,6 +194,8 @@ int SerialPort::Read(uint8_t* buffer, size_t max, std::chrono::milliseconds wait
 {
     if (max == 0)
         return 0;
+    if (m_gone)
+        return -1;
     const auto deadline = Clock::now() + wait;
     size_t got = 0;
     for (;;) {
@@ -207,14 +209,18 @@ int SerialPort::Read(uint8_t* buffer, size_t max, std::chrono::milliseconds wait
             return got > 0 ? int(got) : -1;
         if (r == 0)
             break;
-        if (!(p.revents & POLLIN))
-            return got > 0 ? int(got) : -1;   // hang-up or error: the port is gone
+        if (!(p.revents & POLLIN)) {
+            m_gone = true;   // hang-up or error: the port is gone
+            return got > 0 ? int(got) : -1;
+        }
         const ssize_t n = read(m_fd, buffer + got, max - got);
         if (n > 0) {
             got += size_t(n);
             if (got == max)
                 break;
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            // Readable with nothing to read, or EIO: an adapter pulled out.
+            m_gone = true;
             return got > 0 ? int(got) : -1;
         }
     }
@@ -225,17 +231,25 @@ int SerialPort::Write(const uint8_t* bytes, size_t length)
 {
     if (length == 0)
         return 0;
+    if (m_gone)
+        return -1;
     pollfd p {m_fd, POLLOUT, 0};
     const int r = poll(&p, 1, kWriteWaitMs);
     if (r < 0)
         return errno == EINTR ? 0 : -1;
     if (r == 0)
         return 0;
-    if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        m_gone = true;
         return -1;
+    }
     const ssize_t n = write(m_fd, bytes, length);
-    if (n < 0)
-        return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EINTR)
+            return 0;
+        m_gone = errno == EIO || errno == ENXIO || errno == ENODEV;
+        return -1;
+    }
     return int(n);
 }
 

@@ -63,13 +63,18 @@ public:
     bool TakeLineErrors(uint32_t& flags) override;
     void Pause(std::chrono::milliseconds duration) override;
     Clock::time_point Now() const override;
+    // After a hang-up, EIO, or a read of nothing when the port said it was readable.
+    bool Gone() const override { return m_gone; }
+    std::string Name() const override { return m_path; }
 
     int Descriptor() const { return m_fd; }
 
 private:
-    explicit SerialPort(int fd) : m_fd(fd) {}
+    SerialPort(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
 
     int m_fd;
+    std::string m_path;
+    bool m_gone = false;
     termios m_original {};
     bool m_haveOriginal = false;
     LineCounters m_counters;

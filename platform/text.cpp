@@ -28,6 +28,22 @@ std::string Narrow(std::wstring_view text, size_t maxBytes)
     return out;
 }
 
+bool NarrowExact(std::wstring_view text, std::string& out)
+{
+    out.clear();
+    std::mbstate_t state {};
+    char bytes[MB_LEN_MAX];
+    for (wchar_t c : text) {
+        if (c == L'\0')
+            return false;
+        const size_t n = std::wcrtomb(bytes, c, &state);
+        if (n == size_t(-1))
+            return false;
+        out.append(bytes, n);
+    }
+    return true;
+}
+
 std::wstring Widen(std::string_view text)
 {
     std::wstring out;

@@ -1,10 +1,10 @@
-// One receiver's update from the command line: identify, check the image,
-// upload, identify again and read the flash back.
+// One receiver's update from the command line: the update operation with the
+// command line's answers, and its result in the command line's words.
 #pragma once
 
 #include "loader/cli/exit_codes.h"
 #include "loader/cli/port_reporter.h"
-#include "loader/serial/receiver_info.h"
+#include "loader/upload/update_operation.h"
 
 #include <optional>
 #include <stop_token>
@@ -12,31 +12,27 @@
 
 namespace velmor::cli {
 
-enum class VerifyMode { None, Spot, Full };
-
 struct FlashOptions {
-    std::wstring image;
+    ImageFile image;            // read once, the same bytes for every port
     std::optional<bool> pfld;   // the answer to the PFLD question, if the user gave one
     VerifyMode verify = VerifyMode::Spot;
     bool force = false;         // upload even when the receiver holds this FW already
+    bool recover = false;       // hand off to a receiver that does not answer
+    SerialLine::Clock::time_point deadline = SerialLine::Clock::time_point::max();
 };
 
 struct PortResult {
     std::string port;
     ExitCode code = kExitSuccess;
-    std::string result;         // one line for the user
-    std::optional<ReceiverInfo> before, after;
-    uint64_t bytes = 0;         // image bytes sent
+    std::string message;        // one line for the user
+    UpdateResult update;
     double seconds = 0;
-    int attempts = 0;
-    bool skipped = false;
-    uint64_t wordsCompared = 0;
-    std::string firstDifference;
 };
 
-// The whole update of the receiver on `port`; ends early, as failed, when
-// `stop` is requested.
-PortResult FlashPort(const std::wstring& port, const FlashOptions& options, PortReporter& report,
+// The whole update of the receiver on `port`; ends early when `stop` is requested.
+PortResult FlashPort(const std::string& port, const FlashOptions& options, PortReporter& report,
                      std::stop_token stop);
+// The result's one line: what happened, where, and the flash's state.
+std::string ResultText(const UpdateResult& update, const std::string& port);
 
 } // namespace velmor::cli

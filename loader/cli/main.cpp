@@ -1,26 +1,25 @@
 // velmor-cli: the loader's engine from the command line, for scripts and for
 // benches that update many receivers at once.
+#include "loader/cli/cli_json.h"
 #include "loader/cli/exit_codes.h"
 #include "loader/cli/flash_job.h"
 #include "loader/cli/port_list.h"
 #include "loader/cli/progress_display.h"
-#include "loader/image/flash_layout.h"
-#include "platform/serial_port.h"
+#include "loader/cli/signal_stop.h"
 #include "loader/serial/receiver_query.h"
 #include "loader/upload/image_preparation.h"
+#include "platform/line_opener.h"
 #include "platform/text.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include <atomic>
-#include <csignal>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
 #include <memory>
 #include <thread>
-#include <utility>
 #include <unistd.h>
 
 namespace velmor::cli {
@@ -28,222 +27,203 @@ namespace {
 
 using nlohmann::json;
 
-// Set by SIGINT; the only state the handler may touch.
-volatile std::sig_atomic_t g_interrupted = 0;
-
-void OnInterrupt(int)
-{
-    g_interrupted = 1;
-}
-
 constexpr auto kTick = std::chrono::milliseconds(200);
+
+// What the up-front check of `flash` says: each port's log gets it again.
+class Silent : public Reporter {
+public:
+    void LogLine(const std::wstring&) override {}
+    void StatusLine(const std::wstring&) override {}
+};
 
 // Lines of "info" and "check" as the dialog's log would show them.
 class PrintReporter : public Reporter {
 public:
     explicit PrintReporter(FILE* out) : m_out(out) {}
-    void LogLine(const std::wstring& text) override
-    {
-        // "check" answered the PFLD question itself: what it turned on is no news.
-        if (std::exchange(m_skipPfldLine, false) && text == L"PFLD mode ... On")
-            return;
-        std::fprintf(m_out, "%s\n", platform::Narrow(text).c_str());
-    }
+    void LogLine(const std::wstring& text) override { std::fprintf(m_out, "%s\n", platform::Narrow(text).c_str()); }
     void StatusLine(const std::wstring& text) override
     {
         if (!text.empty())
             LogLine(text);
     }
-    void ClearPane() override {}
-    platform::MessageAnswer Ask(const platform::Message& message) override
-    {
-        if (message.buttons == platform::MessageButtons::Ok) {
-            std::fprintf(stderr, "%s\n", platform::Narrow(message.text).c_str());
-            return platform::MessageAnswer::Ok;
-        }
-        // "check" shows what a Load would do: a receiver with another PFLD gets the question.
-        std::fprintf(m_out, "A receiver whose PFLD checksum differs is asked: %s\n",
-                     platform::Narrow(message.text.substr(0, message.text.find(L'\r'))).c_str());
-        m_skipPfldLine = true;
-        return platform::MessageAnswer::Yes;
-    }
-    void SetInputControlsEnabled(bool) override {}
-    void SetUploadInProgress(bool) override {}
+
 private:
     FILE* m_out;
-    bool m_skipPfldLine = false;
 };
 
-std::string Hex(uint32_t value)
+// Standard output must have taken everything: a full disk or a closed pipe is
+// no success.
+int Flushed(int status)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    std::fprintf(stderr, "velmor-cli: the results could not be written to standard output\n");
+    return std::max(status, int(kExitOutputFailed));
 }
 
-json SectionJson(const SectionInfo& section)
+void PrintJson(const json& value)
 {
-    if (section.length == 0)
-        return nullptr;
-    return {{"start", Hex(section.start)}, {"length", section.length}, {"checksum", Hex(section.crc)},
-            {"version", section.text}};
+    const std::string text = value.dump() + "\n";
+    std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-json ReceiverJson(const std::optional<ReceiverInfo>& info)
-{
-    if (!info)
-        return nullptr;
-    return {{"baud", info->baud}, {"pfl_mode", info->pflMode}, {"pfld", SectionJson(info->pfld)},
-            {"fw", SectionJson(info->fw)}};
-}
-
-// A log file name for a port: "GPS1:" -> velmor-GPS1.log, /dev/ttyUSB0 -> velmor-dev-ttyUSB0.log.
-std::string LogName(const std::string& port)
-{
-    std::string name;
-    for (char c : port) {
-        if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_')
-            name += c;
-        else if (c == '/' && !name.empty())
-            name += '-';
-    }
-    return "velmor-" + (name.empty() ? std::string("port") : name) + ".log";
-}
-
-int RunInfo(const std::string& port, bool asJson)
+int RunInfo(const std::string& port, bool asJson, const SignalStop& signals)
 {
     PrintReporter report(asJson ? stderr : stdout);
     ReceiverInfo info;
-    const bool found = ConnectGps(platform::Widen(port), report, info);
+    const Outcome outcome = ConnectGps(port, report, info, signals.Token());
+    if (!outcome.Ok())
+        std::fprintf(stderr, "%s: %s\n", port.c_str(), FaultText(outcome).c_str());
     if (asJson)
-        std::cout << json {{"port", port}, {"found", found}, {"receiver", ReceiverJson(found ? std::optional(info) : std::nullopt)}}
-                  << "\n";
-    return found ? kExitSuccess : kExitNoReceiver;
+        PrintJson({{"port", JsonText(port)},
+                   {"found", outcome.Ok()},
+                   {"result", FaultName(outcome.fault)},
+                   {"loader_answered", outcome.loaderAnswered},
+                   {"receiver", ReceiverJson(outcome.Ok() ? std::optional(info) : std::nullopt)}});
+    return Flushed(ExitCodeFor(outcome));
 }
 
-int RunCheck(const std::string& image, bool asJson)
+int RunCheck(const std::string& path, bool asJson)
 {
-    PrintReporter report(asJson ? stderr : stdout);
-    UploadJob job;   // no receiver: any PFLD in the image differs from "none"
-    if (!PrepareImage(platform::Widen(image), job, report)) {
+    FILE* out = asJson ? stderr : stdout;
+    PrintReporter report(out);
+    const ImageFile image = ReadImage(path);
+    UploadJob job;
+    uint32_t pfldChecksum = 0;
+    const Outcome outcome = CheckImage(image, job, report, pfldChecksum);
+    if (!outcome.Ok()) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), FaultText(outcome).c_str());
         if (asJson)
-            std::cout << json {{"image", image}, {"accepted", false}} << "\n";
-        return kExitImageRefused;
+            PrintJson({{"image", JsonText(path)}, {"accepted", false}, {"reason", JsonText(outcome.reason)}});
+        return Flushed(kExitImageRefused);
     }
     const uint32_t start = job.image.StartAddress();
     const uint64_t end = uint64_t(start) + job.image.Size();
-    FILE* out = asJson ? stderr : stdout;
+    std::fprintf(out, "A receiver whose PFLD checksum is not %s is asked: PFLD update requiered.\n",
+                 Hex(pfldChecksum).c_str());
     std::fprintf(out, "A Load would erase %s to %s and send %u bytes as records of up to 2048 bytes.\n",
                  Hex(start).c_str(), Hex(uint32_t(end)).c_str(), job.image.Size());
     if (asJson)
-        std::cout << json {{"image", image},
-                           {"accepted", true},
-                           {"type", ImageTypeName(job.image.Type())},
-                           {"erase_start", Hex(start)},
-                           {"erase_end", Hex(uint32_t(end))},
-                           {"bytes", job.image.Size()},
-                           {"sfld_start", Hex(job.sfld.LowestAddress())},
-                           {"sfld_bytes", job.sfld.Size()}}
-                  << "\n";
-    return kExitSuccess;
+        PrintJson({{"image", JsonText(path)},
+                   {"accepted", true},
+                   {"sha256", ToHex(image.snapshot->sha256)},
+                   {"type", ImageTypeName(job.image.Type())},
+                   {"pfld_checksum", Hex(pfldChecksum)},
+                   {"erase_start", Hex(start)},
+                   {"erase_end", Hex(uint32_t(end))},
+                   {"bytes", job.image.Size()},
+                   {"sfld_start", Hex(job.sfld.LowestAddress())},
+                   {"sfld_bytes", job.sfld.Size()}});
+    return Flushed(kExitSuccess);
 }
 
-int RunFlash(const std::string& image, const std::vector<std::string>& ports, const FlashOptions& options,
-             bool asJson, const std::string& logDir, double timeout)
+// Two names of one receiver would have two jobs fight over it mid-upload.
+bool SameDeviceTwice(const std::vector<std::string>& ports)
 {
-    // Two jobs on one receiver would fight over it mid-upload.
     std::vector<std::string> devices;
     for (const auto& port : ports) {
         std::error_code error;
-        const std::string path = ::platform::DevicePath(port);
-        const auto real = std::filesystem::weakly_canonical(path, error);
-        devices.push_back(error ? path : real.string());
+        const std::string device = platform::ResolvePort(port);
+        const auto real = std::filesystem::weakly_canonical(device, error);
+        devices.push_back(error || device.find("://") != std::string::npos ? device : real.string());
     }
     for (size_t i = 0; i < devices.size(); ++i)
         for (size_t j = 0; j < i; ++j)
             if (devices[i] == devices[j]) {
                 std::fprintf(stderr, "%s and %s name the same device: give each receiver once\n", ports[j].c_str(),
                              ports[i].c_str());
-                return kExitUsage;
+                return true;
             }
+    return false;
+}
+
+int RunFlash(const std::vector<std::string>& ports, FlashOptions options, bool asJson, const std::string& logDir,
+             double timeout, const SignalStop& signals)
+{
+    if (SameDeviceTwice(ports))
+        return kExitUsage;
+
+    // The image is read and checked once, before any port is opened: a refused
+    // image never wakes a receiver, and every port is sent the same bytes.
+    {
+        UploadJob dry;
+        uint32_t pfldChecksum = 0;
+        Silent silent;
+        const Outcome checked = CheckImage(options.image, dry, silent, pfldChecksum);
+        if (!checked.Ok()) {
+            std::fprintf(stderr, "%s: %s\n", options.image.path.c_str(), FaultText(checked).c_str());
+            if (asJson)
+                for (const auto& port : ports) {
+                    PortResult refused;
+                    refused.port = port;
+                    refused.update.outcome = checked;
+                    refused.code = kExitImageRefused;
+                    refused.message = FaultText(checked);
+                    PrintJson(PortResultJson(refused, options.image));
+                }
+            return Flushed(kExitImageRefused);
+        }
+    }
+    if (timeout > 0)
+        options.deadline = SerialLine::Clock::now()
+            + std::chrono::duration_cast<SerialLine::Clock::duration>(std::chrono::duration<double>(timeout));
 
     std::error_code error;
     std::filesystem::create_directories(logDir, error);
     std::vector<std::unique_ptr<PortReporter>> reporters;
     std::vector<const PortReporter*> shown;
     for (const auto& port : ports) {
-        reporters.push_back(std::make_unique<PortReporter>(port, logDir + "/" + LogName(port), options.pfld));
-        if (!reporters.back()->LogOpen())
-            std::fprintf(stderr, "cannot write the log %s/%s\n", logDir.c_str(), LogName(port).c_str());
+        reporters.push_back(std::make_unique<PortReporter>(port, logDir + "/" + LogName(port)));
+        if (!reporters.back()->LogError().empty())
+            std::fprintf(stderr, "%s: no log %s/%s: %s\n", port.c_str(), logDir.c_str(), LogName(port).c_str(),
+                         reporters.back()->LogError().c_str());
+        reporters.back()->Note("Image " + options.image.path + " SHA-256 " + ToHex(options.image.snapshot->sha256));
         shown.push_back(reporters.back().get());
     }
 
-    std::stop_source stop;
     std::vector<PortResult> results(ports.size());
     std::vector<std::atomic<bool>> finished(ports.size());
     std::vector<std::jthread> threads;
     for (size_t i = 0; i < ports.size(); ++i)
-        threads.emplace_back([&, i, token = stop.get_token()] {
-            results[i] = FlashPort(platform::Widen(ports[i]), options, *reporters[i], token);
+        threads.emplace_back([&, i, token = signals.Token()] {
+            results[i] = FlashPort(ports[i], options, *reporters[i], token);
             finished[i] = true;
         });
 
     FILE* out = asJson ? stderr : stdout;
     ProgressDisplay display(out, isatty(fileno(out)) != 0, shown);
-    const auto started = std::chrono::steady_clock::now();
-    bool interrupted = false;
-    bool timedOut = false;
     for (;;) {
         bool all = true;
         for (const auto& f : finished)
             all = all && f;
         if (all)
             break;
-        if (g_interrupted && !interrupted) {
-            interrupted = true;
-            stop.request_stop();
-        }
-        if (timeout > 0 && !timedOut && std::chrono::steady_clock::now() - started > std::chrono::duration<double>(timeout)) {
-            timedOut = true;
-            stop.request_stop();
-        }
         display.Tick();
-        std::this_thread::sleep_for(kTick);
+        signals.WaitFor(kTick);
     }
     threads.clear();
     display.Close();
 
     int worst = kExitSuccess;
-    for (size_t i = 0; i < ports.size(); ++i) {
-        PortResult& r = results[i];
-        if ((interrupted || timedOut) && r.code == kExitUploadFailed) {
-            const Phase phase = reporters[i]->Take().phase;
-            const char* state = reporters[i]->UploadInProgress()
-                ? ": the flash is erased or half-programmed; the receiver waits in its boot loaders for a new upload"
-                : phase == Phase::Verify ? ": the upload was complete, the read-back was not"
-                                         : ": the flash was not touched";
-            r.result = std::string(interrupted ? "interrupted" : "out of time") + " during " + PhaseName(phase) + state;
-            if (interrupted)
-                r.code = kExitInterrupted;
-            std::fprintf(stderr, "%s %s\n", r.port.c_str(), r.result.c_str());
-        }
+    for (const PortResult& r : results) {
+        const Fault fault = r.update.outcome.fault;
+        if (fault == Fault::Stopped || fault == Fault::OutOfTime)
+            std::fprintf(stderr, "%s %s\n", r.port.c_str(), r.message.c_str());
         worst = std::max(worst, int(r.code));
         if (asJson)
-            std::cout << json {{"port", r.port},
-                               {"result", r.result},
-                               {"exit_code", int(r.code)},
-                               {"skipped", r.skipped},
-                               {"receiver_before", ReceiverJson(r.before)},
-                               {"receiver_after", ReceiverJson(r.after)},
-                               {"image", image},
-                               {"bytes", r.bytes},
-                               {"seconds", r.seconds},
-                               {"attempts", r.attempts},
-                               {"words_compared", r.wordsCompared},
-                               {"first_difference", r.firstDifference}}
-                      << "\n";
+            PrintJson(PortResultJson(r, options.image));
     }
-    return interrupted ? std::max(worst, int(kExitInterrupted)) : worst;
+    if (signals.Signalled())
+        worst = std::max(worst, int(kExitInterrupted));
+    return Flushed(worst);
+}
+
+// A port name velmor-cli can open, or a usage error that says why not.
+std::string CheckPortName(const std::string& port)
+{
+    if (port.empty())
+        return "a port name is empty";
+    return platform::CheckPortName(port);
 }
 
 } // namespace
@@ -253,11 +233,16 @@ int main(int argc, char** argv)
 {
     using namespace velmor::cli;
     std::setlocale(LC_ALL, "");
+    // Before any thread: every thread inherits the blocked signals, and only
+    // the signal thread takes them.
+    SignalStop signals;
+
     CLI::App app {"velmor-cli: the GPS receiver firmware loader from the command line.\n"
-                  "Exit status: 0 every port succeeded, 2 bad usage, 3 image refused, 4 no receiver,\n"
-                  "5 upload failed or out of time, 6 verify mismatch, 130 interrupted; with several\n"
-                  "ports, the worst."};
+                  "Exit status: 0 every port succeeded, 1 the results could not be written, 2 bad usage,\n"
+                  "3 image refused, 4 no receiver, 5 upload failed or out of time, 6 verify mismatch,\n"
+                  "130 interrupted; with several ports, the worst."};
     app.require_subcommand(1);
+    const auto portCheck = CLI::Validator(CheckPortName, "PORT");
 
     bool asJson = false;
     auto* ports = app.add_subcommand("ports", "List the serial ports a receiver could be on.");
@@ -265,12 +250,12 @@ int main(int argc, char** argv)
 
     std::string port;
     auto* info = app.add_subcommand("info", "Identify the receiver on a port, as \"Connect GPS\" does.");
-    info->add_option("--port", port, "GPS1:, GPS2: or a device path.")->required();
+    info->add_option("--port", port, "GPS1:, GPS2:, a device path or rfc2217://HOST:PORT.")->required()->check(portCheck);
     info->add_flag("--json", asJson, "The result as one JSON object.");
 
     std::string image;
     auto* check = app.add_subcommand("check", "Check an image as a Load would, without a receiver.");
-    check->add_option("image", image, "Binary or S-record image.")->required()->check(CLI::ExistingFile);
+    check->add_option("image", image, "Binary or S-record image.")->required();
     check->add_flag("--json", asJson, "The result as one JSON object.");
 
     std::vector<std::string> flashPorts;
@@ -278,22 +263,34 @@ int main(int argc, char** argv)
     std::string verify = "spot";
     bool noVerify = false;
     bool force = false;
+    bool recover = false;
     std::string logDir = ".";
     double timeout = 0;
     auto* flash = app.add_subcommand("flash", "Upload an image to the receivers on one or more ports at once.");
-    flash->add_option("image", image, "Binary or S-record image.")->required()->check(CLI::ExistingFile);
-    flash->add_option("--port", flashPorts, "GPS1:, GPS2: or a device path; repeat for more receivers.")->required();
+    flash->add_option("image", image, "Binary or S-record image.")->required();
+    flash->add_option("--port", flashPorts, "GPS1:, GPS2:, a device path or rfc2217://HOST:PORT; repeat for more "
+                                            "receivers.")
+        ->required()
+        ->check(portCheck);
     flash->add_option("--pfld", pfld, "Answer to \"PFLD update requiered.\": yes or no. Without it an image that "
                                       "would rewrite the PFLD is refused.")
         ->check(CLI::IsMember({"yes", "no"}));
-    flash->add_option("--verify", verify, "Read-back after the upload: spot (a word of every record) or full.")
-        ->check(CLI::IsMember({"spot", "full"}));
-    flash->add_flag("--no-verify", noVerify, "No identification or read-back after the upload.");
+    auto* verifyOption =
+        flash->add_option("--verify", verify, "Read-back after the upload: spot (a word of every record) or full.")
+            ->check(CLI::IsMember({"spot", "full"}));
+    flash->add_flag("--no-verify", noVerify, "No identification or read-back after the upload.")->excludes(verifyOption);
     flash->add_flag("--force", force, "Upload even when the receiver holds this firmware already.");
+    flash->add_flag("--recover", recover, "Upload also when nothing answers the identification: sends boot requests "
+                                          "to finish an upload that was left unfinished.");
     flash->add_flag("--json", asJson, "One JSON object per port at the end, and nothing else on standard output.");
     flash->add_option("--log-dir", logDir, "Folder of the per-port logs (appended).");
     flash->add_option("--timeout", timeout, "Seconds for the whole job; 0: only the receiver's own deadlines.")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                const double value = std::strtod(text.c_str(), nullptr);
+                return std::isfinite(value) && value >= 0 ? std::string() : "a number of seconds, 0 or more";
+            },
+            "SECONDS"));
 
     try {
         app.parse(argc, argv);
@@ -304,28 +301,27 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
 
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigaction(SIGINT, &action, nullptr);
-
+    signals.Start();
     if (*ports) {
         const auto list = ListPorts();
         if (asJson)
-            std::cout << PortsToJson(list).dump() << "\n";
+            std::fputs((PortsToJson(list).dump() + "\n").c_str(), stdout);
         else
-            std::cout << FormatPorts(list);
-        return kExitSuccess;
+            std::fputs(FormatPorts(list).c_str(), stdout);
+        return Flushed(kExitSuccess);
     }
     if (*info)
-        return RunInfo(port, asJson);
+        return RunInfo(port, asJson, signals);
     if (*check)
         return RunCheck(image, asJson);
 
     FlashOptions options;
-    options.image = ::platform::Widen(image);
+    options.image = velmor::ReadImage(image);
     if (!pfld.empty())
         options.pfld = pfld == "yes";
-    options.verify = noVerify ? VerifyMode::None : verify == "full" ? VerifyMode::Full : VerifyMode::Spot;
+    options.verify = noVerify ? velmor::VerifyMode::None : verify == "full" ? velmor::VerifyMode::Full
+                                                                            : velmor::VerifyMode::Spot;
     options.force = force;
-    return RunFlash(image, flashPorts, options, asJson, logDir, timeout);
+    options.recover = recover;
+    return RunFlash(flashPorts, options, asJson, logDir, timeout, signals);
 }

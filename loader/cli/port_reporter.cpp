@@ -1,8 +1,14 @@
 #include "loader/cli/port_reporter.h"
 
+#include "platform/paths.h"
 #include "platform/text.h"
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace velmor::cli {
 namespace {
@@ -20,23 +26,61 @@ std::string TimeStamp()
     return text;
 }
 
-} // namespace
-
-const char* PhaseName(Phase phase)
+// Appends to a regular file only: in a shared folder a link under the log's
+// name must not make velmor-cli append to whatever file it points at.
+FILE* OpenLog(const std::string& path, std::string& why)
 {
-    switch (phase) {
-    case Phase::Connect: return "connect";
-    case Phase::Handoff: return "hand-off";
-    case Phase::Erase: return "erase";
-    case Phase::Program: return "program";
-    case Phase::Verify: return "verify";
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                        0644);
+    if (fd < 0) {
+        why = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+        return nullptr;
     }
-    return "?";
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        why = "it is not a regular file";
+        close(fd);
+        return nullptr;
+    }
+    FILE* file = fdopen(fd, "a");
+    if (!file) {
+        why = std::strerror(errno);
+        close(fd);
+    }
+    return file;
 }
 
-PortReporter::PortReporter(std::string port, const std::string& logPath, std::optional<bool> pfld)
-    : m_port(std::move(port)), m_pfld(pfld), m_log(std::fopen(logPath.c_str(), "a"))
+} // namespace
+
+std::string LogName(const std::string& port)
 {
+    // A device folder name stands for its device, as the port opener reads it.
+    const bool folderName = port.find('/') == std::string::npos && port.find("://") == std::string::npos;
+    std::string name = port;
+    if (folderName) {
+        if (!name.empty() && name.back() == ':')
+            name.pop_back();
+        for (char& c : name)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    std::string encoded;
+    for (unsigned char c : name) {
+        if (std::isalnum(c) || c == '-' || c == '_' || (c == '.' && !encoded.empty())) {
+            encoded += char(c);
+        } else if (c == '/') {
+            encoded += '+';
+        } else {
+            char escape[4];
+            std::snprintf(escape, sizeof escape, "%%%02X", c);
+            encoded += escape;
+        }
+    }
+    return "velmor-" + (encoded.empty() ? std::string("%") : encoded) + ".log";
+}
+
+PortReporter::PortReporter(std::string port, const std::string& logPath) : m_port(std::move(port))
+{
+    m_log = OpenLog(logPath, m_logError);
     m_snapshot.phaseStart = std::chrono::steady_clock::now();
 }
 
@@ -69,30 +113,10 @@ void PortReporter::StatusLine(const std::wstring& text)
         m_snapshot.lastLine = text;
 }
 
-platform::MessageAnswer PortReporter::Ask(const platform::Message& message)
+void PortReporter::Note(const std::string& text)
 {
     std::lock_guard lock(m_mutex);
-    Write(message.text);
-    if (message.buttons == platform::MessageButtons::Ok) {
-        // The box's text is fixed; the line logged just before it says why.
-        m_lastError = m_snapshot.lastLine.empty() ? message.text : m_snapshot.lastLine;
-        return platform::MessageAnswer::Ok;
-    }
-    // The one question the engine asks: whether to rewrite the PFLD. A script
-    // never blocks on it: it is answered by --pfld, or declined.
-    if (!m_pfld) {
-        m_pfldRefused = true;
-        Write(L"No answer allowed: pass --pfld yes to rewrite the PFLD, --pfld no to refuse.");
-        return platform::MessageAnswer::No;
-    }
-    Write(*m_pfld ? L"Answered Yes (--pfld yes)." : L"Answered No (--pfld no).");
-    return *m_pfld ? platform::MessageAnswer::Yes : platform::MessageAnswer::No;
-}
-
-void PortReporter::SetUploadInProgress(bool on)
-{
-    std::lock_guard lock(m_mutex);
-    m_uploadInProgress = on;
+    Write(platform::Widen(text));
 }
 
 void PortReporter::Progress(Phase phase, uint64_t done, uint64_t total)
@@ -103,24 +127,6 @@ void PortReporter::Progress(Phase phase, uint64_t done, uint64_t total)
     m_snapshot.phase = phase;
     m_snapshot.done = done;
     m_snapshot.total = total;
-}
-
-bool PortReporter::PfldRefused() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_pfldRefused;
-}
-
-bool PortReporter::UploadInProgress() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_uploadInProgress;
-}
-
-std::wstring PortReporter::LastError() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_lastError;
 }
 
 void PortReporter::Finish(const std::string& outcome)

@@ -7,10 +7,15 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
-#include <optional>
 #include <string>
 
 namespace velmor::cli {
+
+// "velmor-<name>.log" for a port, different for every two ports that are not
+// names of one device in the device folder: letters, digits, '.', '-' and '_'
+// stay, '/' becomes '+', anything else is %XX. "GPS1:" and "gps1" are the
+// device folder's gps1, so they share velmor-gps1.log.
+std::string LogName(const std::string& port);
 
 class PortReporter : public Reporter {
 public:
@@ -24,30 +29,24 @@ public:
         std::string outcome;   // the result line once finished
     };
 
-    // Appends to `logPath` (never empties it). `pfld` answers the PFLD question:
-    // nullopt means nobody may answer, so the question is declined and noted.
-    PortReporter(std::string port, const std::string& logPath, std::optional<bool> pfld);
+    // Appends to the log at `logPath`, which must be a regular file or new:
+    // a link planted under its name is not followed. Without a log (see
+    // LogError) the port is still served.
+    PortReporter(std::string port, const std::string& logPath);
     ~PortReporter() override;
     PortReporter(const PortReporter&) = delete;
     PortReporter& operator=(const PortReporter&) = delete;
 
     const std::string& Port() const { return m_port; }
-    bool LogOpen() const { return m_log != nullptr; }
+    // Why the log could not be opened; empty when it is open.
+    const std::string& LogError() const { return m_logError; }
 
     void LogLine(const std::wstring& text) override;
     void StatusLine(const std::wstring& text) override;
-    void ClearPane() override {}
-    platform::MessageAnswer Ask(const platform::Message& message) override;
-    void SetInputControlsEnabled(bool) override {}
-    void SetUploadInProgress(bool on) override;
     void Progress(Phase phase, uint64_t done, uint64_t total) override;
+    // A line of velmor-cli's own in the port's log.
+    void Note(const std::string& text);
 
-    // Whether the PFLD question came without an answer allowed.
-    bool PfldRefused() const;
-    // Whether the flash was being erased or programmed when the run ended.
-    bool UploadInProgress() const;
-    // The last message box's text (a port that did not open says so there).
-    std::wstring LastError() const;
     void Finish(const std::string& outcome);
     Snapshot Take() const;
 
@@ -55,15 +54,10 @@ private:
     void Write(const std::wstring& text);
 
     const std::string m_port;
-    const std::optional<bool> m_pfld;
     mutable std::mutex m_mutex;
     FILE* m_log = nullptr;
+    std::string m_logError;
     Snapshot m_snapshot;
-    bool m_pfldRefused = false;
-    bool m_uploadInProgress = false;
-    std::wstring m_lastError;
 };
-
-const char* PhaseName(Phase phase);
 
 } // namespace velmor::cli

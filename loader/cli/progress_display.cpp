@@ -4,6 +4,8 @@
 
 #include <ctime>
 #include <string>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace velmor::cli {
 namespace {
@@ -20,7 +22,32 @@ std::string Clock()
     return text;
 }
 
+// Columns of the terminal now (it may have been resized), 80 when unknown.
+size_t TerminalWidth(FILE* out)
+{
+    winsize size {};
+    if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
 } // namespace
+
+std::string ClipToColumns(const std::string& line, size_t columns)
+{
+    // A line that wraps would push the redraw down the screen: one column is
+    // kept free, and a UTF-8 character is never cut in two.
+    const size_t keep = columns > 1 ? columns - 1 : 0;
+    size_t shown = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if ((static_cast<unsigned char>(line[i]) & 0xC0) == 0x80)
+            continue;   // a continuation byte adds no column
+        if (shown == keep)
+            return line.substr(0, i);
+        ++shown;
+    }
+    return line;
+}
 
 ProgressDisplay::ProgressDisplay(FILE* out, bool live, std::vector<const PortReporter*> ports)
     : m_out(out), m_live(live), m_ports(std::move(ports)), m_printed(m_ports.size())
@@ -83,8 +110,9 @@ void ProgressDisplay::Tick()
     // Back to the first line, then each line cleared and drawn again.
     if (m_drawn)
         std::fprintf(m_out, "\033[%zuA", m_ports.size());
+    const size_t width = TerminalWidth(m_out);
     for (const PortReporter* port : m_ports)
-        std::fprintf(m_out, "\r\033[K%s\n", LiveLine(*port, port->Take()).c_str());
+        std::fprintf(m_out, "\r\033[K%s\n", ClipToColumns(LiveLine(*port, port->Take()), width).c_str());
     m_drawn = true;
     std::fflush(m_out);
 }

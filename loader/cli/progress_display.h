@@ -6,9 +6,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace velmor::cli {
+
+// The first columns - 1 columns of a line.
+std::string ClipToColumns(const std::string& line, size_t columns);
 
 class ProgressDisplay {
 public:

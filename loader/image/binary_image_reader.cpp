@@ -20,10 +20,11 @@ BinaryImageReader::~BinaryImageReader()
     Close();
 }
 
-bool BinaryImageReader::Open(const char* path)
+bool BinaryImageReader::Adopt(FILE* file)
 {
-    Close();
-    m_file = std::fopen(path, "rb");
+    if (file != m_file)
+        Close();
+    m_file = file;
     return m_file != nullptr;
 }
 

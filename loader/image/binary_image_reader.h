@@ -20,7 +20,8 @@ public:
     BinaryImageReader(const BinaryImageReader&) = delete;
     BinaryImageReader& operator=(const BinaryImageReader&) = delete;
 
-    bool Open(const char* path);
+    // Reads from an open stream, which it then owns.
+    bool Adopt(FILE* file);
     void Close();
     bool IsOpen() const { return m_file != nullptr; }
 

@@ -1,6 +1,8 @@
 // Image type by content, then every call goes to the reader of that type.
 #include "loader/image/image_source.h"
 
+#include "loader/image/image_snapshot.h"
+
 namespace velmor {
 
 const char* ImageTypeName(ImageType type)
@@ -14,16 +16,16 @@ ImageSource::~ImageSource()
     m_srecord.Close();
 }
 
-bool ImageSource::Open(const char* path)
+bool ImageSource::Open(const std::vector<uint8_t>& bytes)
 {
-    if (!m_srecord.Open(path))
+    if (!m_srecord.Adopt(OpenBytes(bytes)))
         return false;
     if (m_srecord.Probe()) {
         m_type = ImageType::MotorolaSRecord;
         return true;
     }
     m_srecord.Close();
-    if (!m_binary.Open(path))
+    if (!m_binary.Adopt(OpenBytes(bytes)))
         return false;
     m_type = ImageType::Binary;
     return true;

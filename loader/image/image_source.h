@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace velmor {
 
@@ -26,7 +27,9 @@ public:
     ImageSource(const ImageSource&) = delete;
     ImageSource& operator=(const ImageSource&) = delete;
 
-    bool Open(const char* path);
+    // Reads from the bytes, which must outlive the source; a source of its
+    // own per reader, so several ports can read one snapshot at once.
+    bool Open(const std::vector<uint8_t>& bytes);
     bool Analyse();
     void Rewind();
     bool ReadNextBlock(UploadRecord& record);
@@ -36,7 +39,8 @@ public:
     uint32_t StartAddress() const { return m_startAddress; }
     uint32_t EntryPoint() const { return m_entryPoint; }
     uint32_t Size() const { return m_size; }
-    FILE* BinaryFile() const { return m_binary.File(); }
+    // After a failed Analyse of an S-record image: the line it stopped at.
+    unsigned ErrorLine() const { return m_srecord.ErrorLine(); }
 
 private:
     ImageType m_type = ImageType::Binary;

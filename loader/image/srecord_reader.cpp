@@ -123,10 +123,11 @@ ReadResult SRecordReader::ReadRecord(SRecord& record)
         return ReadResult::Error;
 
     const int read = ReadLine();
-    if (read < 0)
-        return ReadResult::Error;
     if (read == 0)
         return ReadResult::EndOfFile;
+    m_errorLine = ++m_lineNumber;   // kept only if this line fails
+    if (read < 0)
+        return ReadResult::Error;
 
     m_line[std::strcspn(m_line, "\r\n")] = '\0';
     if (std::strlen(m_line) > size_t(kMaxLineLength) || m_line[0] != 'S' || !VerifyChecksum(m_line))
@@ -212,6 +213,7 @@ void SRecordReader::Rewind()
         std::clearerr(m_file);
     }
     m_pending.flag = false;
+    m_lineNumber = 0;
 }
 
 bool SRecordReader::ReadNextBlock(UploadRecord& record)

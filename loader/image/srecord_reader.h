@@ -50,6 +50,8 @@ public:
     uint32_t Size() const { return m_size; }
     // After Scan: whether any S3 line carried data.
     bool HasData() const { return m_hasData; }
+    // The number of the line (from 1) that the last failed read stopped at.
+    unsigned ErrorLine() const { return m_errorLine; }
 
 private:
     static constexpr size_t kFileBufferSize = 64 * 1024;
@@ -59,6 +61,8 @@ private:
 
     FILE* m_file = nullptr;
     char m_line[kLineBufferSize] = {};
+    unsigned m_lineNumber = 0;   // lines read since the last rewind
+    unsigned m_errorLine = 0;
     RecordCarry m_pending;
     uint32_t m_lowestAddress = 0;
     uint32_t m_entryPoint = 0;

@@ -35,12 +35,15 @@ public:
 
     uint32_t Address() const { return m_address; }
     const uint8_t* Frame() const { return m_frame; }
+    // The data bytes inside the frame, after the command, length and address.
+    const uint8_t* Data() const { return m_frame + kDataOffset; }
     uint16_t WireLength() const { return m_wireLength; }
     uint16_t DataCount() const { return m_dataCount; }
     const RecordCarry& Carry() const { return m_carry; }
 
 private:
     static constexpr int kPayloadOffset = 3;
+    static constexpr int kDataOffset = 7;
 
     void StoreCarry(uint32_t address, uint16_t number, const uint16_t* values);
 

@@ -3,15 +3,13 @@
 // step of the engine is handed a Reporter; none is bound process-wide.
 #pragma once
 
-#include "platform/message_box.h"
+#include "loader/log/outcome.h"
+#include "loader/serial/receiver_info.h"
 
 #include <cstdint>
 #include <string>
 
 namespace velmor {
-
-// The phases of one receiver's update, as a progress display names them.
-enum class Phase { Connect, Handoff, Erase, Program, Verify };
 
 class Reporter {
 public:
@@ -21,27 +19,28 @@ public:
     virtual void LogLine(const std::wstring& text) = 0;
     // Replaces the status line: progress and per-record results.
     virtual void StatusLine(const std::wstring& text) = 0;
-    virtual void ClearPane() = 0;
-    // A message box: blocks until answered; a question is Yes or No.
-    virtual platform::MessageAnswer Ask(const platform::Message& message) = 0;
-    // Disables "Load" and sets the other input controls of an operation.
-    virtual void SetInputControlsEnabled(bool enable) = 0;
-    // Set just before the receiver's flash is erased, cleared when the upload
-    // ends: closing the program meanwhile asks first.
-    virtual void SetUploadInProgress(bool on) = 0;
     // Where the operation is: `done` of `total` bytes of the phase (0 of 0
-    // where it has no size). For a progress display; the dialog shows none.
+    // where it has no size). The erase phase begins just before the erase is
+    // asked for.
     virtual void Progress(Phase phase, uint64_t done, uint64_t total)
     {
         (void)phase, (void)done, (void)total;
     }
+    // The port did not open; the reason is already in the log. The dialog
+    // shows its message box here, in the order of its lines.
+    virtual void PortFailed(const Outcome& outcome) { (void)outcome; }
 };
-
-// Re-enables (or disables) the input controls around an operation; on
-// re-enabling, clears the upload-in-progress flag and logs the outcome.
-void EnableControls(Reporter& report, bool enable, bool success);
 
 // Widened printf-style text for the lines above; the format is 8-bit.
 std::wstring Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// "0x%08X".
+std::string Hex(uint32_t value);
+
+// 8-bit text (at most 199 characters) to the log.
+void LogNarrow(Reporter& report, const char* text);
+// A section as "Connect GPS" reports it: one line, or three.
+void ReportSection(Reporter& report, const SectionInfo& section, const char* label);
+// A receiver's "$VER,..." answer to the log, without its first five characters.
+void LogReplyText(Reporter& report, const char* line);
 
 } // namespace velmor

@@ -48,10 +48,4 @@ void LogFile::Write(const std::wstring& text)
     std::fflush(m_file);
 }
 
-platform::MessageAnswer LogFile::Ask(const platform::Message& message)
-{
-    Write(message.text);
-    return message.buttons == platform::MessageButtons::Ok ? platform::MessageAnswer::Ok : platform::MessageAnswer::No;
-}
-
 } // namespace velmor

@@ -32,11 +32,6 @@ public:
 
     void LogLine(const std::wstring& text) override { Write(text); }
     void StatusLine(const std::wstring& text) override { Write(text); }
-    void ClearPane() override {}
-    // A file cannot answer: a question counts as declined.
-    platform::MessageAnswer Ask(const platform::Message& message) override;
-    void SetInputControlsEnabled(bool) override {}
-    void SetUploadInProgress(bool) override {}
 
 private:
     mutable std::mutex m_mutex;

@@ -23,6 +23,9 @@ struct ReceiverInfo {
     uint32_t baud = 0;         // rate the receiver answered at; 0 if none
     bool pflMode = false;      // its resident loader answered
     bool connected = false;
+    // Nothing answered the queries, but a loader answered SYNC_CODE at 19200:
+    // an upload was left unfinished and the receiver waits for the next one.
+    bool loaderOnly = false;
 };
 
 } // namespace velmor

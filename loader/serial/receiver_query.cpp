@@ -3,6 +3,7 @@
 #include "loader/serial/receiver_query.h"
 
 #include "loader/log/log.h"
+#include "loader/upload/byte_codes.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -14,9 +15,6 @@
 namespace velmor {
 namespace {
 
-constexpr size_t kLogNarrowMax = 199;
-constexpr size_t kReplyTextMax = 254;
-constexpr size_t kReplyTextSkip = 5;   // "$VER,"
 constexpr int kPfldVersionWords = 9;   // the 32 bytes before the checksum word, and that word
 constexpr int kPfldVersionScan = 31;   // positions where "v<digit>" may start
 
@@ -123,7 +121,7 @@ const char* ReceiverQuery::WaitReply(const char* prefix, bool strict)
     const size_t prefixLength = std::strlen(prefix);
     size_t position = 0;
     int emptyReads = 0;
-    while (emptyReads < kReplyEmptyReads) {
+    while (emptyReads < kReplyEmptyReads && !m_link.StopRequested()) {
         uint8_t byte = 0;
         // A byte that comes ends the wait at once; silence costs the pause.
         const int got = m_link.line.Read(&byte, 1, std::chrono::milliseconds(kReplyPauseMs + 2));
@@ -221,6 +219,8 @@ int ReceiverQuery::DetectReceiver(ReceiverInfo& info)
 
     uint32_t answered = 0;
     for (uint32_t baud : kBaudScanList) {
+        if (m_link.StopRequested())
+            return 0;
         SerialSetBaud(m_link, baud);
         SerialWrite(m_link, "$PKVRQ,PRT\r\n", 0);
         if (WaitReply("$PKVRR", false)) {
@@ -230,6 +230,7 @@ int ReceiverQuery::DetectReceiver(ReceiverInfo& info)
     }
     if (answered == 0) {
         info.connected = false;
+        info.loaderOnly = !m_link.StopRequested() && ProbeLoader();
         return 0;
     }
     info.baud = answered;
@@ -240,64 +241,35 @@ int ReceiverQuery::DetectReceiver(ReceiverInfo& info)
     return result;
 }
 
-void LogNarrow(Reporter& report, const char* text)
+bool ReceiverQuery::ProbeLoader()
 {
-    report.LogLine(platform::Widen(std::string_view(text, strnlen(text, kLogNarrowMax))));
+    SerialSetBaud(m_link, kPflBaud);
+    SerialPutByte(m_link, SYNC_CODE);
+    uint8_t byte = 0;
+    return SerialGetByte(m_link, byte, 0) == 1 && byte == SYNC_CODE;
 }
 
-void ReportSection(Reporter& report, const SectionInfo& section, const char* label)
-{
-    char line[kLogNarrowMax + 1];
-    if (section.length == 0) {
-        std::snprintf(line, sizeof line, "%s N/a", label);
-        LogNarrow(report, line);
-        return;
-    }
-    std::snprintf(line, sizeof line, "%s len:0x%x", label, section.length);
-    LogNarrow(report, line);
-    if (section.crc != 0)
-        std::snprintf(line, sizeof line, "%s crc:0x%x", label, section.crc);
-    else
-        std::snprintf(line, sizeof line, "%s crc:N/a", label);
-    LogNarrow(report, line);
-    if (section.major != 0 || section.minor != 0)
-        std::snprintf(line, sizeof line, "%s ver:%d.%d (%s)", label, section.major, section.minor, section.text);
-    else
-        std::snprintf(line, sizeof line, "%s ver:N/a", label);
-    LogNarrow(report, line);
-}
-
-void LogReplyText(Reporter& report, const char* line)
-{
-    size_t length = std::strlen(line);
-    if (length <= kReplyTextSkip)
-        return;
-    for (size_t i = 0; i < length; ++i) {
-        if (uint8_t(line[i]) < 0x20 || uint8_t(line[i]) >= 0x80) {
-            length = i;
-            break;
-        }
-    }
-    // A control byte inside "$VER," leaves nothing to skip past.
-    const size_t skip = std::min(length, kReplyTextSkip);
-    const std::string_view text(line + skip, std::min(length - skip, kReplyTextMax));
-    report.LogLine(platform::Widen(text) + L".");
-}
-
-bool ConnectGps(const std::wstring& portName, Reporter& report, ReceiverInfo& info)
+Outcome ConnectGps(const std::string& portName, Reporter& report, ReceiverInfo& info, std::stop_token stop,
+                   SerialLine::Clock::time_point deadline)
 {
     info = ReceiverInfo {};
-    report.ClearPane();
-    const auto port = SerialOpen(portName, kConnectBaud, report);
+    Outcome outcome;
+    const auto port = SerialOpen(portName, kConnectBaud, report, outcome);
     if (!port) {
         report.StatusLine(L"Cannot open GPS port.");
-        return false;
+        return outcome;
     }
     report.StatusLine(L"Waiting data from GPS...");
+    const Link link {*port, report, stop, deadline};
     {
-        const Link link {*port, report, {}};
         ReceiverQuery query(link);
         query.DetectReceiver(info);
+    }
+    if (link.StopRequested()) {
+        // Half a detection says nothing of the receiver: no report of it.
+        report.StatusLine(L"");
+        info = ReceiverInfo {};
+        return link.Failure(Fault::Stopped, Phase::Connect);
     }
 
     report.LogLine(L" GPS flash information");
@@ -308,11 +280,15 @@ bool ConnectGps(const std::wstring& portName, Reporter& report, ReceiverInfo& in
         std::snprintf(line, sizeof line, "GPS connected at %d", int(info.baud));
         LogNarrow(report, line);
         report.StatusLine(L"");
-        return true;
+        return {};
     }
     report.LogLine(L"Cannot connect to GPS.");
+    if (info.loaderOnly)
+        report.LogLine(L"A GPS loader answers at 19200: an upload was left unfinished.");
     report.StatusLine(L"");
-    return false;
+    outcome = Outcome::Failed(Fault::NoReceiver, Phase::Connect);
+    outcome.loaderAnswered = info.loaderOnly;
+    return outcome;
 }
 
 } // namespace velmor

@@ -23,6 +23,8 @@ inline constexpr uint32_t kConnectBaud = 4800;
 class ReceiverQuery {
 public:
     explicit ReceiverQuery(const Link& link) : m_link(link) {}
+    // The query keeps a reference: a temporary Link would be gone at once.
+    explicit ReceiverQuery(const Link&& link) = delete;
 
     // Set while the receiver answers in PFL mode.
     bool PflFlag() const { return m_pflFlag; }
@@ -37,6 +39,9 @@ public:
     bool LastAnswered() const { return m_answered; }
     int ProbeSection(uint32_t start, uint32_t limit, SectionInfo& section);
     int DetectReceiver(ReceiverInfo& info);
+    // Whether a loader left running by an unfinished upload answers SYNC_CODE
+    // at 19200. Sends that one byte; nothing that erases or writes.
+    bool ProbeLoader();
 
 private:
     void ReadPfldVersion(SectionInfo& section, uint32_t end);
@@ -48,14 +53,10 @@ private:
     char m_reply[kReplyBufferSize] = {};
 };
 
-void ReportSection(Reporter& report, const SectionInfo& section, const char* label);
-// 8-bit text (at most 199 characters) to the log.
-void LogNarrow(Reporter& report, const char* text);
-// A receiver's "$VER,..." answer to the log, without its first five characters.
-void LogReplyText(Reporter& report, const char* line);
-
 // Opens the named port, detects the receiver into `info`, closes, reports.
-// True when an upload may follow ("Load" enabled).
-bool ConnectGps(const std::wstring& portName, Reporter& report, ReceiverInfo& info);
+// Ok when an upload may follow ("Load" enabled); NoReceiver (with
+// loaderAnswered when only a loader did), a port fault, or what ended the waits.
+Outcome ConnectGps(const std::string& portName, Reporter& report, ReceiverInfo& info, std::stop_token stop = {},
+                   SerialLine::Clock::time_point deadline = SerialLine::Clock::time_point::max());
 
 } // namespace velmor

@@ -9,25 +9,40 @@
 
 namespace velmor {
 
-std::unique_ptr<SerialLine> SerialOpen(const std::wstring& name, uint32_t baud, Reporter& report)
+namespace {
+
+Fault OpenFaultKind(platform::OpenFault kind)
 {
-    const auto showError = [&report](const wchar_t* text) {
-        report.Ask({text, L"Error", platform::MessageButtons::Ok, platform::MessageIcon::None});
-    };
+    switch (kind) {
+    case platform::OpenFault::NotFound: return Fault::PortNotFound;
+    case platform::OpenFault::NoPermission: return Fault::PortNoPermission;
+    case platform::OpenFault::Busy: return Fault::PortBusy;
+    default: return Fault::PortUnusable;
+    }
+}
+
+} // namespace
+
+std::unique_ptr<SerialLine> SerialOpen(const std::string& name, uint32_t baud, Reporter& report, Outcome& outcome)
+{
+    outcome = {};
     if (std::find(std::begin(kAcceptedBauds), std::end(kAcceptedBauds), baud) == std::end(kAcceptedBauds)) {
-        showError(L"Incorrect baud.");
+        outcome = Outcome::Failed(Fault::RateNotAccepted, Phase::Connect);
+        report.PortFailed(outcome);
         return nullptr;
     }
     platform::OpenError error;
-    auto line = platform::OpenLine(platform::Narrow(name), baud, error);
+    auto line = platform::OpenLine(name, baud, error);
     if (!line) {
+        outcome = Outcome::Failed(OpenFaultKind(error.kind), Phase::Connect);
+        outcome.device = error.device;
+        outcome.reason = error.text;
         if (error.kind == platform::OpenFault::NotSerial) {
             report.StatusLine(L"SetCommState return error");
             return nullptr;
         }
         report.LogLine(platform::Widen(error.text));
-        // The same text whatever the port: users know the message by heart.
-        showError(L"Can not open serial port 1.");
+        report.PortFailed(outcome);
         return nullptr;
     }
     return line;
@@ -83,12 +98,14 @@ void SerialPutByte(const Link& link, uint8_t byte)
 
 int SerialGetByte(const Link& link, uint8_t& byte, uint8_t wake)
 {
-    for (int i = 0; i < kGetByteTries; ++i) {
+    for (int i = 0; i < kGetByteTries && !link.StopRequested(); ++i) {
         SerialCheckErrors(link);
         const int got = link.line.Read(&byte, 1, std::chrono::milliseconds(kGetBytePauseMs + 2));
         if (got == 1)
             return 1;
         if (got < 0) {
+            if (link.line.Gone())
+                return 0;
             link.Pause(kGetBytePauseMs);   // a failed line returns at once: keep the pace
             continue;
         }
@@ -117,6 +134,7 @@ int SerialWrite(const Link& link, const void* bytes, size_t length)
         length = std::strlen(static_cast<const char*>(bytes));
     SerialCheckErrors(link);
     int failures = 0;
+    auto lastTaken = link.line.Now();
     while (length > 0) {
         if (link.StopRequested())
             return 0;
@@ -128,10 +146,17 @@ int SerialWrite(const Link& link, const void* bytes, size_t length)
             continue;
         }
         failures = 0;
-        // Zero means the driver took nothing during its own wait: try again.
+        if (written == 0) {
+            // The driver took nothing during its own wait; a peer that never
+            // takes anything is as good as gone.
+            if (link.line.Now() - lastTaken >= kWriteSilence)
+                return 0;
+            continue;
+        }
+        lastTaken = link.line.Now();
         p += written;
         length -= size_t(written);
-        if (written > 0 && length > 0)
+        if (length > 0)
             link.Pause(kWriteRetryPauseMs);
     }
     return 1;

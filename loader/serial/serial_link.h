@@ -18,13 +18,38 @@ namespace velmor {
 
 using platform::SerialLine;
 
-// What one operation on one receiver works on.
+// What one operation on one receiver works on: its line, where it reports,
+// its stop, and the deadline of the whole job, on the line's clock.
 struct Link {
     SerialLine& line;
     Reporter& report;
     std::stop_token stop;
+    SerialLine::Clock::time_point deadline = SerialLine::Clock::time_point::max();
 
-    bool StopRequested() const { return stop.stop_requested(); }
+    // Every wait ends when a stop was asked for, the job ran out of time or
+    // the line has gone.
+    bool StopRequested() const { return Ended() != Fault::None; }
+    // Stopped, OutOfTime or LineGone when one of those ended the waits, else None.
+    Fault Ended() const
+    {
+        if (stop.stop_requested())
+            return Fault::Stopped;
+        if (line.Gone())
+            return Fault::LineGone;
+        if (line.Now() >= deadline)
+            return Fault::OutOfTime;
+        return Fault::None;
+    }
+    // The fault of a step that gave up, in the phase it was in: what ended
+    // the waits, if anything did, else `otherwise`.
+    Outcome Failure(Fault otherwise, Phase phase) const
+    {
+        const Fault ended = Ended();
+        Outcome outcome = Outcome::Failed(ended != Fault::None ? ended : otherwise, phase);
+        if (outcome.fault == Fault::LineGone)
+            outcome.device = line.Name();
+        return outcome;
+    }
     void Pause(int milliseconds) const { line.Pause(std::chrono::milliseconds(milliseconds)); }
 };
 
@@ -37,10 +62,11 @@ inline constexpr int kGetBytePauseMs = 100;
 inline constexpr int kWriteRetryPauseMs = 1;
 inline constexpr int kWriteFailureLimit = 1000;  // failed writes in a row, about a second
 inline constexpr int kSetBaudSettleMs = 10;
+inline constexpr auto kWriteSilence = std::chrono::seconds(30);   // a peer that takes no byte for this long is gone
 
-// Opens the named device ("GPS1:", or a path) at `baud`; nullptr after telling
-// the user why not.
-std::unique_ptr<SerialLine> SerialOpen(const std::wstring& name, uint32_t baud, Reporter& report);
+// Opens the named port ("GPS1:", a device path or a network port) at `baud`;
+// nullptr, with the reason logged and in `outcome`, when it cannot.
+std::unique_ptr<SerialLine> SerialOpen(const std::string& name, uint32_t baud, Reporter& report, Outcome& outcome);
 // Pending line-error flags, cleared and reported on the status line; 0 if none
 // or if the driver keeps no error counters.
 uint32_t SerialCheckErrors(const Link& link);
@@ -55,7 +81,8 @@ void SerialPutByte(const Link& link, uint8_t byte);
 int SerialGetByte(const Link& link, uint8_t& byte, uint8_t wake);
 int SerialSetBaud(const Link& link, uint32_t baud);
 // length 0: up to the terminating NUL. Returns 1 once every byte is written,
-// 0 when stopped or when the line keeps failing.
+// 0 when stopped, when the line keeps failing, or when it takes nothing for
+// kWriteSilence.
 int SerialWrite(const Link& link, const void* bytes, size_t length);
 
 // The purge and flush the record protocol calls directly.

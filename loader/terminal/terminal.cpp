@@ -171,7 +171,8 @@ int TerminalLoop(std::unique_ptr<platform::SerialLine> port, TerminalSession& se
         } else if (command == CmdReopen) {
             session.Consume(command);
             owned.reset();
-            owned = SerialOpen(session.PortName(), session.baud, report);
+            Outcome reopened;
+            owned = SerialOpen(platform::Narrow(session.PortName()), session.baud, report, reopened);
             if (!owned)
                 return 0;
             continue;

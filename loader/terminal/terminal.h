@@ -78,6 +78,7 @@ private:
 };
 
 inline constexpr int kTerminalHandOverMs = 5000;   // a loop sees its stop within about a second
+inline constexpr uint32_t kTerminalOpenBaud = 57600;
 
 // Runs until CmdStop, the stop token, or a failed reopen; closes its port itself.
 int TerminalLoop(std::unique_ptr<platform::SerialLine> port, TerminalSession& session, Reporter& report,

@@ -17,7 +17,7 @@ bool WaitForErase(const Link& link, ReceiverWatch& watch)
         if (watch.Silent()) {
             link.report.StatusLine(kNoAnswerText);
             link.report.StatusLine(L"FLASH erase failure.");
-            watch.Failed(kNoAnswerText);
+            watch.Failed(Fault::Silence, kNoAnswerText);
             return false;
         }
         uint8_t byte = 0;
@@ -30,7 +30,7 @@ bool WaitForErase(const Link& link, ReceiverWatch& watch)
         }
         if (byte == ERASE_FAILED_CODE) {
             link.report.StatusLine(L"Flash erase failure.");
-            watch.Failed(L"Flash erase failure.");
+            watch.Failed(Fault::ReceiverError, L"Flash erase failure.", byte);
             return false;
         }
         if (byte == SECTOR_ERASED_CODE) {
@@ -41,7 +41,7 @@ bool WaitForErase(const Link& link, ReceiverWatch& watch)
         }
         link.report.StatusLine(Printf("Unknown command 0x%02X.", byte));
         link.report.StatusLine(L"FLASH erase failure.");
-        watch.Failed(Printf("Unknown command 0x%02X during the erase.", byte));
+        watch.Failed(Fault::ReceiverError, Printf("Unknown command 0x%02X during the erase.", byte), byte);
         return false;
     }
     return false;
@@ -55,54 +55,51 @@ bool ProgramFlash(const Link& link, UploadJob& job, ReceiverWatch& watch)
         SerialPutByte(link, BOOT_MODE_CMD);
         if (!WaitForByte(link, BOOT_MODE_CMD, watch)) {
             link.report.LogLine(L"Failed");
-            watch.Failed(L"No answer to the boot mode command.");
+            watch.Failed(Fault::Silence, L"No answer to the boot mode command.");
             return false;
         }
         link.report.LogLine(L"Complete");
     }
     link.report.StatusLine(L"FLASHProgram Begin");
     image.Rewind();
-    link.report.SetUploadInProgress(true);
+    const uint32_t start = image.StartAddress();
+    const uint32_t end = image.StartAddress() + image.Size();
+    // From here on the flash may change: the dialog asks before it closes.
+    link.report.Progress(Phase::Erase, 0, image.Size());
 
     SerialPutByte(link, SYNC_CODE);
     link.report.LogLine(L"Erasing FLASH...");
-    link.report.Progress(Phase::Erase, 0, image.Size());
     link.Pause(kEraseCommandPauseMs);
+    job.flash = {FlashState::Stage::Erasing, start, end, start};
     SerialPutByte(link, ERASE_CMD);
     if (!WaitForByte(link, SYNC_CODE, watch)) {
-        watch.Failed(L"No answer to the erase command.");
+        watch.Failed(Fault::Silence, L"No answer to the erase command.");
         return false;
     }
 
     UploadRecord range;
     range.Reset();
-    range.MakeRangeRecord(image.StartAddress(), image.StartAddress() + image.Size());
+    range.MakeRangeRecord(start, end);
     if (!SendRecord(link, range, watch) || !WaitForErase(link, watch))
         return false;
+    job.flash.stage = FlashState::Stage::Programming;
     link.report.LogLine(L"Complete.");
     link.report.LogLine(L"FLASH Programming...");
 
-    UploadRecord data;
     uint64_t programmed = 0;
     link.report.Progress(Phase::Program, 0, image.Size());
-    for (;;) {
-        if (!image.ReadNextBlock(data)) {
-            link.report.StatusLine(L"Image read error.");
-            watch.Failed(L"Image read error.");
-            return false;
-        }
-        if (data.DataCount() == 0) {
-            data.MakeEndRecord();
-            if (!SendRecord(link, data, watch))
-                return false;
-            link.report.StatusLine(L"FLASH Programing Complete.");
-            return true;
-        }
-        if (!SendRecord(link, data, watch))
-            return false;
-        programmed += data.DataCount();
-        link.report.Progress(Phase::Program, programmed, image.Size());
-    }
+    const bool sent = SendRecords(
+        link, [&image](UploadRecord& record) { return image.ReadNextBlock(record); }, watch, L"Image read error.",
+        [&](const UploadRecord& data) {
+            programmed += data.DataCount();
+            job.flash.programmedTo = data.Address() + data.DataCount();
+            link.report.Progress(Phase::Program, programmed, image.Size());
+        });
+    if (!sent)
+        return false;
+    job.flash.stage = FlashState::Stage::Written;
+    link.report.StatusLine(L"FLASH Programing Complete.");
+    return true;
 }
 
 bool UploadFlash(const Link& link, UploadJob& job, ReceiverWatch& watch)
@@ -116,7 +113,7 @@ bool UploadFlash(const Link& link, UploadJob& job, ReceiverWatch& watch)
         if (link.StopRequested())
             return false;
         if (link.line.Now() >= giveUp) {
-            watch.Failed(L"No version from the SFLD.");
+            watch.Failed(Fault::Silence, L"No version from the SFLD.");
             link.report.StatusLine(L"FLASH upload failed.");
             return false;
         }

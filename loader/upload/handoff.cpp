@@ -5,6 +5,7 @@
 #include "loader/upload/byte_codes.h"
 #include "loader/upload/flash_programming.h"
 #include "loader/upload/record_protocol.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -30,8 +31,8 @@ void SendBootRequestAt(const Link& link, uint32_t baud)
 bool RequestBootMode(const Link& link, const ReceiverInfo& info)
 {
     link.report.StatusLine(L"Waiting for target answer at 19200...");
-    if (info.baud != 0 && info.pflMode) {
-        // The resident loader already answers: no boot request.
+    if ((info.baud != 0 && info.pflMode) || info.loaderOnly) {
+        // A loader already answers: no boot request.
         SerialSetBaud(link, kBootBaud);
         SerialPutByte(link, SYNC_CODE);
     } else if (info.baud != 0) {
@@ -47,27 +48,23 @@ bool UploadSecondaryLoader(const Link& link, SRecordReader& sfld, ReceiverWatch&
 {
     sfld.Rewind();
     link.report.LogLine(L"Uploading SFLD...");
-    UploadRecord record;
-    for (;;) {
-        if (!sfld.ReadNextBlock(record)) {
-            link.report.StatusLine(L"Image reading error.");
-            watch.Failed(L"Image reading error.");
-            return false;
-        }
-        if (record.DataCount() == 0) {
-            record.MakeEndRecord();
-            return SendRecord(link, record, watch);
-        }
-        if (!SendRecord(link, record, watch))
-            return false;
-    }
+    return SendRecords(link, [&sfld](UploadRecord& record) { return sfld.ReadNextBlock(record); }, watch,
+                       L"Image reading error.");
 }
 
-bool RunHandoff(const Link& link, UploadJob& job)
+Outcome RunHandoff(const Link& link, UploadJob& job)
 {
     const UploadLimits& limits = job.limits;
     ReceiverWatch watch(limits, link.line);
     int failures = 0;
+    Phase phase = Phase::Handoff;
+    const auto failed = [&](Fault otherwise) {
+        Outcome outcome = link.Failure(otherwise, phase);
+        outcome.flash = job.flash;
+        if (outcome.fault == Fault::LineGone)
+            link.report.LogLine(platform::Widen("Upload stopped: " + FaultText(outcome)));
+        return outcome;
+    };
     // Every failed SFLD or flash upload counts; a failure that repeats must not
     // erase the flash again and again.
     const auto tooManyFailures = [&] {
@@ -75,6 +72,13 @@ bool RunHandoff(const Link& link, UploadJob& job)
             return false;
         link.report.LogLine(Printf("Upload stopped after %d failed attempts: %ls", failures, watch.LastFailure().c_str()));
         return true;
+    };
+    const auto gaveUp = [&] {
+        Outcome outcome = failed(Fault::TooManyAttempts);
+        outcome.cause = watch.LastFault();
+        outcome.code = watch.LastCode();
+        outcome.attempts = failures;
+        return outcome;
     };
 
     SRecordReader& sfld = job.sfld;
@@ -91,7 +95,7 @@ bool RunHandoff(const Link& link, UploadJob& job)
     while (!link.StopRequested()) {
         if (watch.Silent()) {
             link.report.LogLine(Printf("Upload stopped: %ls", kNoAnswerText));
-            return false;
+            return failed(Fault::Silence);
         }
         SerialPutByte(link, poll);
         link.Pause(kPollPauseMs);
@@ -118,9 +122,12 @@ bool RunHandoff(const Link& link, UploadJob& job)
             }
         } else if (byte == REC_WAIT_CODE) {
             watch.Alive();
+            phase = Phase::Handoff;
             if (!UploadSecondaryLoader(link, sfld, watch)) {
+                if (link.StopRequested())
+                    break;
                 if (tooManyFailures())
-                    return false;
+                    return gaveUp();
             } else {
                 link.report.LogLine(L"Complete.");
                 link.report.StatusLine(L"Wait for SFLD");
@@ -135,16 +142,21 @@ bool RunHandoff(const Link& link, UploadJob& job)
             SerialSetBaud(link, kSfldBaud);
             ++job.attempts;
             if (UploadFlash(link, job, watch))
-                return true;
+                return {};
+            phase = job.flash.stage == FlashState::Stage::Untouched ? Phase::Handoff
+                : job.flash.stage == FlashState::Stage::Erasing     ? Phase::Erase
+                                                                    : Phase::Program;
+            if (link.StopRequested())
+                break;
             SerialSetBaud(link, kBootBaud);
             if (tooManyFailures())
-                return false;
+                return gaveUp();
         } else {
             link.Pause(kPollPauseMs);
             poll = SYNC_CODE;
         }
     }
-    return false;
+    return failed(Fault::Stopped);
 }
 
 } // namespace velmor

@@ -20,8 +20,10 @@ inline constexpr size_t kVersionBufferSize = 4096;
 
 bool RequestBootMode(const Link& link, const ReceiverInfo& receiver);
 bool UploadSecondaryLoader(const Link& link, SRecordReader& sfld, ReceiverWatch& watch);
-// Loops until a flash upload succeeds; false when a stop was requested, when
-// the receiver stopped answering, or after the limit of failed attempts.
-bool RunHandoff(const Link& link, UploadJob& job);
+// Loops until a flash upload succeeds. Otherwise what ended it: a stop, the
+// deadline or the line going away, the receiver's silence, or the limit of
+// failed attempts (with the last one's fault); the job's flash state says how
+// far the flash got.
+Outcome RunHandoff(const Link& link, UploadJob& job);
 
 } // namespace velmor

@@ -1,9 +1,9 @@
-// Image and SFLD checks. Every offset taken from a file is checked against the
-// file's length before it is used.
+// Image and SFLD checks. Every offset taken from an image is checked against
+// its length before it is used.
 #include "loader/upload/image_preparation.h"
 
 #include "loader/log/log.h"
-#include "loader/serial/receiver_query.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -14,60 +14,59 @@
 namespace velmor {
 namespace {
 
-constexpr size_t kMaxPathBytes = 511;
 constexpr uint32_t kPfldHeaderOffset = kHeaderOffset;
 constexpr uint32_t kFwHeaderOffset = kFwOffset + kHeaderOffset;
-constexpr size_t kFrameDataOffset = 7;   // command, length, address, then the data
 
-int64_t FileLength(FILE* file)
+// The little-endian word at an offset; false where the bytes end first.
+bool WordAt(const std::vector<uint8_t>& bytes, int64_t offset, uint32_t& word)
 {
-    if (std::fseek(file, 0, SEEK_END) != 0)
-        return -1;
-    return std::ftell(file);
+    if (offset < 0 || uint64_t(offset) + 4 > bytes.size())
+        return false;
+    word = LittleEndianWord(bytes.data() + offset);
+    return true;
 }
 
-// What the section checks read, by offset from the flash base: a binary file
+// Why a check refused the image: the log already says so in the loader's
+// words; this is the reason a front end shows on its own.
+Outcome Refused(std::string reason)
+{
+    Outcome outcome = Outcome::Failed(Fault::ImageRefused, Phase::Connect);
+    outcome.reason = std::move(reason);
+    return outcome;
+}
+
+// What the section checks read, by offset from the flash base: a binary image
 // as it lies, or the flash an S-record image would fill.
 class FlashView {
 public:
     virtual ~FlashView() = default;
     // False where the image holds no such word.
-    virtual bool Word(int64_t offset, uint32_t& word) = 0;
+    virtual bool Word(int64_t offset, uint32_t& word) const = 0;
     // XOR of the little-endian words in [from, to), as far as the image holds them.
-    virtual uint32_t Xor(int64_t from, int64_t to) = 0;
+    virtual uint32_t Xor(int64_t from, int64_t to) const = 0;
     // Whether every byte of [from, to) is in the image.
     virtual bool Holds(int64_t from, int64_t to) const = 0;
 };
 
 class BinaryView : public FlashView {
 public:
-    explicit BinaryView(FILE* file) : m_file(file) {}
+    explicit BinaryView(const std::vector<uint8_t>& bytes) : m_bytes(bytes) {}
 
-    bool Word(int64_t offset, uint32_t& word) override { return ReadFileWord(m_file, offset, word); }
+    bool Word(int64_t offset, uint32_t& word) const override { return WordAt(m_bytes, offset, word); }
 
-    uint32_t Xor(int64_t from, int64_t to) override
+    uint32_t Xor(int64_t from, int64_t to) const override
     {
         uint32_t sum = 0;
-        if (std::fseek(m_file, long(from), SEEK_SET) != 0)
-            return 0;
-        std::vector<uint8_t> chunk(64 * 1024);
-        for (int64_t at = from; at < to;) {
-            const size_t want = size_t(std::min<int64_t>(int64_t(chunk.size()), to - at));
-            const size_t got = std::fread(chunk.data(), 1, want, m_file);
-            for (size_t i = 0; i + 4 <= got; i += 4)
-                sum ^= LittleEndianWord(chunk.data() + i);
-            if (got < want)
-                break;
-            at += int64_t(got);
-        }
+        for (int64_t at = std::max<int64_t>(from, 0); at + 4 <= std::min<int64_t>(to, int64_t(m_bytes.size())); at += 4)
+            sum ^= LittleEndianWord(m_bytes.data() + at);
         return sum;
     }
 
-    // A short file reads as a stored checksum of 0, which then fails.
+    // A short image reads as a stored checksum of 0, which then fails.
     bool Holds(int64_t, int64_t) const override { return true; }
 
 private:
-    FILE* m_file;
+    const std::vector<uint8_t>& m_bytes;
 };
 
 // The flash an S-record image fills. Loading refuses data outside the flash
@@ -76,26 +75,27 @@ class SRecordFlash : public FlashView {
 public:
     SRecordFlash() : m_bytes(kFlashBytes), m_present(kFlashBytes) {}
 
-    bool Load(ImageSource& image, Reporter& report)
+    // Empty when every record was taken, else why not.
+    std::string Load(ImageSource& image, Reporter& report)
     {
         UploadRecord record;
         image.Rewind();
-        bool ok = true;
-        while (ok) {
+        std::string refusal;
+        while (refusal.empty()) {
             if (!image.ReadNextBlock(record)) {
                 report.StatusLine(L"Image read error.");
-                ok = false;
+                refusal = "the image could not be read";
             } else if (record.DataCount() == 0) {
                 break;
             } else {
-                ok = Take(record, report);
+                refusal = Take(record, report);
             }
         }
         image.Rewind();
-        return ok;
+        return refusal;
     }
 
-    bool Word(int64_t offset, uint32_t& word) override
+    bool Word(int64_t offset, uint32_t& word) const override
     {
         if (!Holds(offset, offset + 4))
             return false;
@@ -103,7 +103,7 @@ public:
         return true;
     }
 
-    uint32_t Xor(int64_t from, int64_t to) override
+    uint32_t Xor(int64_t from, int64_t to) const override
     {
         uint32_t sum = 0;
         for (int64_t at = std::max<int64_t>(from, 0); at + 4 <= std::min<int64_t>(to, kFlashBytes); at += 4)
@@ -126,38 +126,39 @@ public:
 private:
     static constexpr size_t kFlashBytes = kFlashEnd - kFlashBase;
 
-    bool Take(const UploadRecord& record, Reporter& report)
+    std::string Take(const UploadRecord& record, Reporter& report)
     {
         const uint64_t address = record.Address();
         if (address < kFlashBase || address + record.DataCount() > kFlashEnd) {
             report.LogLine(Printf("Image data outside the flash at 0x%08X", record.Address()));
-            return false;
+            return "data outside the flash at " + Hex(record.Address());
         }
-        const uint8_t* data = record.Frame() + kFrameDataOffset;
+        const uint8_t* data = record.Data();
         const size_t offset = size_t(address - kFlashBase);
         for (size_t i = 0; i < record.DataCount(); ++i) {
             if (m_present[offset + i]) {
                 report.LogLine(Printf("Image data given twice at 0x%08X", uint32_t(address + i)));
-                return false;
+                return "data given twice at " + Hex(uint32_t(address + i));
             }
             m_present[offset + i] = true;
             m_bytes[offset + i] = data[i];
         }
-        return true;
+        return {};
     }
 
     std::vector<uint8_t> m_bytes;
     std::vector<bool> m_present;
 };
 
-// Checks one section's checksum and says so; true when it matched.
-bool CheckSection(Reporter& report, FlashView& view, const char* name, int64_t start, int64_t end, uint32_t& sum)
+// Checks one section's checksum and says so; empty when it matched, else why not.
+std::string CheckSection(Reporter& report, const FlashView& view, const char* name, int64_t start, int64_t end,
+                         uint32_t& sum)
 {
     char line[128];
     if (!view.Holds(start, end + 4)) {
         std::snprintf(line, sizeof line, "%s section incomplete", name);
         LogNarrow(report, line);
-        return false;
+        return line;
     }
     sum = view.Xor(start, end);
     uint32_t stored = 0;
@@ -166,27 +167,30 @@ bool CheckSection(Reporter& report, FlashView& view, const char* name, int64_t s
     if (sum == stored) {
         std::snprintf(line, sizeof line, "%s CRC: 0x%08x PASSED.", name, sum);
         LogNarrow(report, line);
-        return true;
+        return {};
     }
     std::snprintf(line, sizeof line, "%s CRC: 0x%08x 0x%08x FAILED.", name, sum, stored);
     LogNarrow(report, line);
-    return false;
+    return std::string(name) + " checksum " + Hex(sum) + " does not match the stored " + Hex(stored);
 }
 
 // Each section opens with an ARM word load; says `refusal` when not.
-bool CheckOpcode(Reporter& report, FlashView& view, int64_t offset, const wchar_t* refusal)
+std::string CheckOpcode(Reporter& report, const FlashView& view, int64_t offset, const wchar_t* refusal)
 {
     uint32_t first = 0;
     if (view.Word(offset, first) && first >> 24 == kArmLoadTopByte)
-        return true;
+        return {};
     report.LogLine(refusal);
-    return false;
+    return platform::Narrow(refusal);
 }
 
-// The PFLD section checksum when the image's sections pass every check, else 0.
-// Without `fwRequired` an image that holds no FW header passes on its PFLD alone.
-uint32_t CheckSections(Reporter& report, FlashView& view, bool fwRequired)
+// Checks the image's sections; empty with the PFLD section checksum in
+// `pfldSum` when they pass, else why not. Without `fwRequired` an image that
+// holds no FW header passes on its PFLD alone. A PFLD checksum of 0 fails:
+// it would read as "the receiver has none".
+std::string CheckSections(Reporter& report, const FlashView& view, bool fwRequired, uint32_t& pfldSum)
 {
+    pfldSum = 0;
     uint32_t start = 0;
     uint32_t end = 0;
     if (!view.Word(kPfldHeaderOffset, start) || !view.Word(kPfldHeaderOffset + 4, end))
@@ -194,210 +198,230 @@ uint32_t CheckSections(Reporter& report, FlashView& view, bool fwRequired)
 
     char line[128];
     bool pfldPresent = false;
-    bool checksumsOk = true;
-    uint32_t pfldSum = 0;
+    std::string checksums;
     if (start == kFlashBase && end > kFlashBase && end < kFwStart) {
         pfldPresent = true;
         std::snprintf(line, sizeof line, "PFLD section found at: 0x%08x, 0x%08x", kFlashBase, end);
         LogNarrow(report, line);
-        checksumsOk = CheckSection(report, view, "PFLD", 0, int64_t(end) - kFlashBase, pfldSum);
+        checksums = CheckSection(report, view, "PFLD", 0, int64_t(end) - kFlashBase, pfldSum);
         if (!view.Word(kFwHeaderOffset, start) || !view.Word(kFwHeaderOffset + 4, end)) {
-            if (!fwRequired)
-                return CheckOpcode(report, view, 0, L"Incorrect PFLD Image") && checksumsOk ? pfldSum : 0;
+            if (!fwRequired) {
+                std::string why = CheckOpcode(report, view, 0, L"Incorrect PFLD Image");
+                return !why.empty() ? why : !checksums.empty() ? checksums : pfldSum == 0 ? "PFLD checksum 0" : "";
+            }
             start = end = 0;
         }
     }
     if (!(start == kFwStart && end > kFwStart && end < kFlashEnd)) {
         report.LogLine(L"Incorrect Image");
-        return 0;
+        return "Incorrect Image: no valid section header";
     }
     std::snprintf(line, sizeof line, "FW   section found at: 0x%08x, 0x%08x", kFwStart, end);
     LogNarrow(report, line);
     if (!pfldPresent) {
         report.LogLine(L"PFLD section missed or corrupted");
-        return 0;
+        return "PFLD section missed or corrupted";
     }
 
-    if (!CheckOpcode(report, view, 0, L"Incorrect PFLD Image") || !CheckOpcode(report, view, kFwOffset, L"Incorrect FW Image"))
-        return 0;
+    for (std::string why : {CheckOpcode(report, view, 0, L"Incorrect PFLD Image"),
+                            CheckOpcode(report, view, kFwOffset, L"Incorrect FW Image")})
+        if (!why.empty())
+            return why;
     uint32_t fwSum = 0;
-    checksumsOk = CheckSection(report, view, "FW", kFwOffset, int64_t(end) - kFlashBase, fwSum) && checksumsOk;
-    return checksumsOk ? pfldSum : 0;
+    const std::string fw = CheckSection(report, view, "FW", kFwOffset, int64_t(end) - kFlashBase, fwSum);
+    if (!checksums.empty())
+        return checksums;
+    if (!fw.empty())
+        return fw;
+    return pfldSum == 0 ? "PFLD checksum 0" : "";
 }
-
-} // namespace
-
-bool ReadFileWord(FILE* file, int64_t offset, uint32_t& word)
-{
-    uint8_t b[4];
-    if (std::fseek(file, long(offset), SEEK_SET) != 0 || std::fread(b, 1, 4, file) != 4)
-        return false;
-    word = LittleEndianWord(b);
-    return true;
-}
-
-FILE* ExtractEmbeddedSfld(const std::wstring& imagePath, std::wstring& why)
-{
-    why.clear();
-    FILE* image = std::fopen(platform::Narrow(imagePath, kMaxPathBytes).c_str(), "rb");
-    if (!image)
-        return nullptr;
-    uint32_t fwStart = 0;
-    uint32_t fwEnd = 0;
-    const int64_t length = FileLength(image);
-    if (!ReadFileWord(image, kFwHeaderOffset, fwStart) || fwStart != kFwStart
-        || !ReadFileWord(image, kFwHeaderOffset + 4, fwEnd)) {
-        std::fclose(image);
-        return nullptr;
-    }
-    // Signed, so that an end address outside the file means "no section" rather than a wrap.
-    const int64_t sectionStart = int64_t(fwEnd) - kFlashBase + 4;
-    const int64_t remaining = length - sectionStart;
-    if (sectionStart < 0 || remaining < 4) {
-        std::fclose(image);
-        return nullptr;
-    }
-    if (remaining == 4) {
-        // Padding after the FW checksum word, not a loader.
-        why = L"SFLD section empty";
-        std::fclose(image);
-        return nullptr;
-    }
-    // The copy never has a name another process could open, replace or point elsewhere.
-    FILE* copy = platform::CreatePrivateTempFile();
-    if (!copy) {
-        why = L"SFLD section: no private temp file";
-        std::fclose(image);
-        return nullptr;
-    }
-
-    uint32_t sum = 0;
-    bool ok = std::fseek(image, long(sectionStart), SEEK_SET) == 0;
-    for (int64_t left = remaining - 4; ok && left > 0;) {
-        uint8_t piece[4] = {};
-        const size_t n = size_t(std::min<int64_t>(4, left));
-        ok = std::fread(piece, 1, n, image) == n && std::fwrite(piece, 1, n, copy) == n;
-        sum ^= LittleEndianWord(piece);
-        left -= int64_t(n);
-    }
-    uint32_t stored = 0;
-    ok = ok && ReadFileWord(image, length - 4, stored) && std::fflush(copy) == 0;
-    std::fclose(image);
-    if (!ok || sum != stored) {
-        why = ok ? Printf("SFLD section CRC: 0x%08x 0x%08x FAILED.", sum, stored) : L"SFLD section unreadable";
-        std::fclose(copy);
-        return nullptr;
-    }
-    std::rewind(copy);
-    return copy;
-}
-
-uint32_t CheckBinaryImage(FILE* file, Reporter& report)
-{
-    const int64_t length = FileLength(file);
-    if (length < 0 || length % 4 != 0 || length < kMinImageBytes || length > kMaxImageBytes)
-        return 0;
-    BinaryView view(file);
-    return CheckSections(report, view, true);
-}
-
-namespace {
 
 // The image's own SFLD section, when it is one: a matching checksum, S-record
 // text, and data to send. Otherwise the reason is logged and nothing is taken.
-bool TakeEmbeddedSfld(const std::wstring& imagePath, SRecordReader& sfld, Reporter& report)
+bool TakeEmbeddedSfld(const ImageSnapshot& image, UploadJob& job, Reporter& report)
 {
     std::wstring why;
-    FILE* copy = ExtractEmbeddedSfld(imagePath, why);
-    if (copy) {
-        sfld.Adopt(copy);
-        if (!sfld.Scan())
+    std::vector<uint8_t> section = ExtractEmbeddedSfld(image.bytes, why);
+    if (!section.empty()) {
+        job.sfldBytes = MakeSnapshot(image.path + " (SFLD section)", std::move(section));
+        job.sfld.Adopt(OpenBytes(job.sfldBytes->bytes));
+        if (!job.sfld.Scan())
             why = L"SFLD section is no S-record file";
-        else if (!sfld.HasData())
+        else if (!job.sfld.HasData())
             why = L"SFLD section empty";
         else
             return true;
-        sfld.Close();
+        job.sfld.Close();
+        job.sfldBytes.reset();
     }
     if (!why.empty())
         report.LogLine(why);
     return false;
 }
 
-} // namespace
-
-bool ChooseSecondaryLoader(const std::wstring& imagePath, SRecordReader& sfld, Reporter& report)
+// The image's SFLD section, else sfld.hex beside the program, read once.
+Outcome ChooseSecondaryLoader(const ImageSnapshot* image, UploadJob& job, Reporter& report)
 {
     report.LogLine(L"Opening SFLD ...");
-    if (TakeEmbeddedSfld(imagePath, sfld, report)) {
+    if (image && TakeEmbeddedSfld(*image, job, report)) {
         report.LogLine(L"SFLD section found");
         report.LogLine(L"Complete");
-        return true;
+        return {};
     }
     report.LogLine(L"SFLD section skipped");
     const std::string path = platform::ProgramDirectory() + kSfldFileName;
-    if (!sfld.Open(path.c_str())) {
+    std::vector<uint8_t> bytes;
+    std::string why;
+    if (platform::ReadRegularFile(path, kMaxSfldFileBytes, bytes, why) && bytes.empty())
+        why = "empty";
+    if (!why.empty()) {
         report.StatusLine(Printf("Can not open '%s'", path.c_str()));
-        return false;
+        return Refused("no SFLD: " + path + ": " + why);
     }
+    job.sfldBytes = MakeSnapshot(path, std::move(bytes));
+    job.sfld.Adopt(OpenBytes(job.sfldBytes->bytes));
     // An SFLD without data would leave the resident loader running nothing.
-    if (!sfld.Scan() || !sfld.HasData()) {
+    if (!job.sfld.Scan() || !job.sfld.HasData()) {
         report.LogLine(L"Incorrect SFLD.");
-        return false;
+        return Refused(path + " is no SFLD: no S-record text with data");
     }
     report.LogLine(L"Complete");
-    return true;
+    return {};
 }
 
-bool PrepareImage(const std::wstring& imagePath, UploadJob& job, Reporter& report)
+} // namespace
+
+ImageFile ReadImage(const std::string& path)
 {
-    if (!ChooseSecondaryLoader(imagePath, job.sfld, report))
-        return false;
-    const std::string path = platform::Narrow(imagePath, kMaxPathBytes);
-    ImageSource& image = job.image;
-    if (!image.Open(path.c_str())) {
+    ImageFile file;
+    file.path = path;
+    if (path.size() > kMaxPathBytes) {
+        file.why = "the path is longer than " + std::to_string(kMaxPathBytes) + " bytes";
+        return file;
+    }
+    std::vector<uint8_t> bytes;
+    if (platform::ReadRegularFile(path, kMaxImageBytes, bytes, file.why))
+        file.snapshot = MakeSnapshot(path, std::move(bytes));
+    return file;
+}
+
+std::vector<uint8_t> ExtractEmbeddedSfld(const std::vector<uint8_t>& image, std::wstring& why)
+{
+    why.clear();
+    uint32_t fwStart = 0;
+    uint32_t fwEnd = 0;
+    if (!WordAt(image, kFwHeaderOffset, fwStart) || fwStart != kFwStart || !WordAt(image, kFwHeaderOffset + 4, fwEnd))
+        return {};
+    // Signed, so that an end address outside the image means "no section" rather than a wrap.
+    const int64_t sectionStart = int64_t(fwEnd) - kFlashBase + 4;
+    const int64_t remaining = int64_t(image.size()) - sectionStart;
+    if (sectionStart < 0 || remaining < 4)
+        return {};
+    if (remaining == 4) {
+        // Padding after the FW checksum word, not a loader.
+        why = L"SFLD section empty";
+        return {};
+    }
+    std::vector<uint8_t> section(image.begin() + sectionStart, image.end() - 4);
+    uint32_t sum = 0;
+    for (size_t at = 0; at < section.size(); at += 4) {
+        uint8_t piece[4] = {};
+        std::copy_n(section.begin() + long(at), std::min<size_t>(4, section.size() - at), piece);
+        sum ^= LittleEndianWord(piece);
+    }
+    uint32_t stored = 0;
+    WordAt(image, int64_t(image.size()) - 4, stored);
+    if (sum != stored) {
+        why = Printf("SFLD section CRC: 0x%08x 0x%08x FAILED.", sum, stored);
+        return {};
+    }
+    return section;
+}
+
+Outcome CheckImage(const ImageFile& file, UploadJob& job, Reporter& report, uint32_t& pfldChecksum)
+{
+    pfldChecksum = 0;
+    job.imageBytes = file.snapshot;
+    if (Outcome sfld = ChooseSecondaryLoader(file.snapshot.get(), job, report); !sfld.Ok())
+        return sfld;
+    const std::string& path = file.path;
+    ImageSource& source = job.image;
+    if (!file.snapshot) {
         report.LogLine(Printf("File open error (%s)", path.c_str()));
-        return false;
+        return Refused(path + ": " + file.why);
+    }
+    const ImageSnapshot& image = *file.snapshot;
+    if (image.bytes.empty()) {
+        report.LogLine(Printf("Image file is empty (%s)", path.c_str()));
+        return Refused("the image file is empty");
+    }
+    if (!source.Open(image.bytes)) {
+        report.LogLine(Printf("File open error (%s)", path.c_str()));
+        return Refused("the image could not be opened");
     }
     job.pfldUpdate = false;
     report.LogLine(Printf("Opening '%s' ...", path.c_str()));
-    if (!image.Analyse()) {
+    report.LogLine(Printf("Image SHA-256: %s", ToHex(image.sha256).c_str()));
+    if (!source.Analyse()) {
         report.StatusLine(Printf("Image Format Error (%s)", path.c_str()));
-        return false;
+        if (source.Type() == ImageType::MotorolaSRecord) {
+            const std::string where = "S-record line " + std::to_string(source.ErrorLine()) + " is malformed";
+            report.LogLine(platform::Widen(where));
+            return Refused(where);
+        }
+        return Refused("no FW section header at " + Hex(kFwStart + kHeaderOffset));
     }
-    report.StatusLine(Printf("Image type: %s", ImageTypeName(image.Type())));
+    report.StatusLine(Printf("Image type: %s", ImageTypeName(source.Type())));
 
-    uint32_t pfldChecksum = 0;
-    if (image.Type() == ImageType::MotorolaSRecord) {
-        report.StatusLine(Printf("Image Start address: 0x%08X", image.StartAddress()));
-        report.StatusLine(Printf("Image Entry point: 0x%08X", image.EntryPoint()));
-        report.StatusLine(Printf("Image Size: %lu bytes", static_cast<unsigned long>(image.Size())));
+    std::string refusal;
+    if (source.Type() == ImageType::MotorolaSRecord) {
+        report.StatusLine(Printf("Image Start address: 0x%08X", source.StartAddress()));
+        report.StatusLine(Printf("Image Entry point: 0x%08X", source.EntryPoint()));
+        report.StatusLine(Printf("Image Size: %lu bytes", static_cast<unsigned long>(source.Size())));
         // The checks a binary image gets, on the flash the records would fill.
         auto flash = std::make_unique<SRecordFlash>();
-        if (!flash->Load(image, report) || image.StartAddress() != kFlashBase)
-            return false;
-        pfldChecksum = CheckSections(report, *flash, flash->HoldsAnyFrom(kFwOffset));
+        refusal = flash->Load(source, report);
+        if (refusal.empty() && source.StartAddress() != kFlashBase)
+            return Refused("the image starts at " + Hex(source.StartAddress()) + ", not at " + Hex(kFlashBase));
+        if (refusal.empty())
+            refusal = CheckSections(report, *flash, flash->HoldsAnyFrom(kFwOffset), pfldChecksum);
     } else {
-        pfldChecksum = CheckBinaryImage(image.BinaryFile(), report);
+        const uint64_t length = image.bytes.size();
+        if (length % 4 != 0 || length < kMinImageBytes || length > kMaxImageBytes)
+            return Refused("a binary image is a multiple of 4 bytes long, from " + std::to_string(kMinImageBytes)
+                           + " bytes up to " + Hex(kMaxImageBytes) + "; this one has " + std::to_string(length));
+        refusal = CheckSections(report, BinaryView(image.bytes), true, pfldChecksum);
     }
-    if (pfldChecksum == 0 || image.StartAddress() != kFlashBase)
-        return false;
+    if (!refusal.empty())
+        return Refused(refusal);
+    if (source.StartAddress() != kFlashBase)
+        return Refused("the image starts at " + Hex(source.StartAddress()) + ", not at " + Hex(kFlashBase));
+    return {};
+}
 
+Outcome PrepareImage(const ImageFile& file, UploadJob& job, Reporter& report)
+{
+    uint32_t pfldChecksum = 0;
+    if (Outcome checked = CheckImage(file, job, report, pfldChecksum); !checked.Ok())
+        return checked;
     if (pfldChecksum == job.receiver.pfld.crc) {
         report.LogLine(L"PFL is up to date");
         report.LogLine(L"Complete");
-        return true;
+        return {};
     }
-    const platform::Message question {L"PFLD update requiered.\r\nContinue ?", L" Warning: Unsafe mode",
-                                      platform::MessageButtons::YesNo, platform::MessageIcon::None};
-    if (report.Ask(question) != platform::MessageAnswer::Yes) {
+    switch (job.askPfld ? job.askPfld() : PfldAnswer::NotAllowed) {
+    case PfldAnswer::NotAllowed:
+        return Outcome::Failed(Fault::PfldNeedsAnswer, Phase::Connect);
+    case PfldAnswer::No:
         report.LogLine(L"Canceled by user");
-        return false;
+        return Outcome::Failed(Fault::PfldDeclined, Phase::Connect);
+    case PfldAnswer::Yes:
+        break;
     }
     report.LogLine(L"PFLD mode ... On");
     job.pfldUpdate = true;
     report.LogLine(L"Complete");
-    return true;
+    return {};
 }
 
 } // namespace velmor

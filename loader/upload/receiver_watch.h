@@ -2,6 +2,7 @@
 // often it tries again, and why its last attempt failed.
 #pragma once
 
+#include "loader/log/outcome.h"
 #include "platform/serial_line.h"
 
 #include <chrono>
@@ -32,14 +33,24 @@ public:
     // bytes do not count, so a chattering line ends the wait too.
     bool Silent() const { return m_line->Now() - m_lastLife >= m_limits.silence; }
 
-    // Remembers why this attempt failed, for the line that gives up.
-    void Failed(std::wstring reason) { m_lastFailure = std::move(reason); }
+    // Remembers why this attempt failed: the kind, the receiver's error byte
+    // when it sent one, and the words of the line that gives up.
+    void Failed(Fault fault, std::wstring text, uint8_t code = 0)
+    {
+        m_lastFault = fault;
+        m_lastCode = code;
+        m_lastFailure = std::move(text);
+    }
+    Fault LastFault() const { return m_lastFault; }
+    uint8_t LastCode() const { return m_lastCode; }
     const std::wstring& LastFailure() const { return m_lastFailure; }
 
 private:
     UploadLimits m_limits;
     const platform::SerialLine* m_line;
     Clock::time_point m_lastLife;
+    Fault m_lastFault = Fault::None;
+    uint8_t m_lastCode = 0;
     std::wstring m_lastFailure;
 };
 

@@ -43,11 +43,11 @@ bool SendRecordOnce(const Link& link, const UploadRecord& record, ReceiverWatch&
     link.Pause(kPurgeSettleMs);
     SerialPutByte(link, SYNC_CODE);
     if (!WaitForByte(link, REC_WAIT_CODE, watch)) {
-        watch.Failed(L"No REC_WAIT_CODE for a record.");
+        watch.Failed(Fault::Silence, L"No REC_WAIT_CODE for a record.");
         return false;
     }
     if (!SerialWrite(link, record.Frame(), record.WireLength())) {
-        watch.Failed(L"The port took no record.");
+        watch.Failed(Fault::Silence, L"The port took no record.");
         return false;
     }
 
@@ -56,7 +56,7 @@ bool SendRecordOnce(const Link& link, const UploadRecord& record, ReceiverWatch&
         // A slow receiver is waited for, a silent or chattering one only up to the limit.
         if (watch.Silent()) {
             link.report.StatusLine(kNoAnswerText);
-            watch.Failed(kNoAnswerText);
+            watch.Failed(Fault::Silence, kNoAnswerText);
             return false;
         }
         uint8_t byte = 0;
@@ -84,7 +84,7 @@ bool SendRecordOnce(const Link& link, const UploadRecord& record, ReceiverWatch&
         if (const wchar_t* error = RecordErrorText(byte)) {
             watch.Alive();
             link.report.StatusLine(error);
-            watch.Failed(error);
+            watch.Failed(Fault::ReceiverError, error, byte);
             return false;
         }
     }
@@ -109,6 +109,28 @@ bool SendRecord(const Link& link, const UploadRecord& record, ReceiverWatch& wat
         link.Pause(kResyncPauseMs);
     }
     return false;
+}
+
+bool SendRecords(const Link& link, const std::function<bool(UploadRecord&)>& read, ReceiverWatch& watch,
+                 const wchar_t* readError, const std::function<void(const UploadRecord&)>& taken)
+{
+    UploadRecord record;
+    for (;;) {
+        if (!read(record)) {
+            link.report.StatusLine(readError);
+            watch.Failed(Fault::ImageRefused, readError);
+            return false;
+        }
+        const bool last = record.DataCount() == 0;
+        if (last)
+            record.MakeEndRecord();
+        if (!SendRecord(link, record, watch))
+            return false;
+        if (last)
+            return true;
+        if (taken)
+            taken(record);
+    }
 }
 
 } // namespace velmor

@@ -7,6 +7,7 @@
 #include "loader/upload/receiver_watch.h"
 
 #include <cstdint>
+#include <functional>
 
 namespace velmor {
 
@@ -24,5 +25,10 @@ bool SendRecordOnce(const Link& link, const UploadRecord& record, ReceiverWatch&
 // SendRecordOnce, and after a failure a resynchronisation that leaves the
 // receiver waiting for a record. True only if the first exchange succeeded.
 bool SendRecord(const Link& link, const UploadRecord& record, ReceiverWatch& watch);
+// Every record `read` hands out, then the end record once it hands out one
+// without data; `taken` hears of each data record the receiver took. False at
+// the first record that failed, or when `read` fails (`readError` is shown).
+bool SendRecords(const Link& link, const std::function<bool(UploadRecord&)>& read, ReceiverWatch& watch,
+                 const wchar_t* readError, const std::function<void(const UploadRecord&)>& taken = {});
 
 } // namespace velmor

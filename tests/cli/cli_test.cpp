@@ -1,12 +1,16 @@
 // velmor-cli as a script runs it, against simulated boards: exit codes, the
 // JSON result, the logs, progress on a terminal and on a pipe, Ctrl-C.
+#include "loader/cli/port_reporter.h"
+#include "loader/image/sha256.h"
 #include "receiver/sample_image.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/image_files.h"
+#include "tests/support/wait.h"
 
 #include <nlohmann/json.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -14,6 +18,7 @@
 #include <thread>
 #include <functional>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,7 +48,7 @@ protected:
     // standard output on a pseudo-terminal when `terminal`, else a pipe;
     // `meanwhile` runs once the program has started.
     CliRun RunCli(const std::vector<std::string>& args, bool terminal = false,
-                  const std::function<void(pid_t)>& meanwhile = {})
+                  const std::function<void(pid_t)>& meanwhile = {}, bool closeOutput = false)
     {
         int out[2];
         if (terminal ? openpty(&out[0], &out[1], nullptr, nullptr, nullptr) != 0 : pipe(out) != 0)
@@ -55,7 +60,7 @@ protected:
             argv.push_back(const_cast<char*>(a.c_str()));
         // A flash that hangs ends in seconds with its own "out of time", not at ctest's limit.
         std::string deadline[] = {"--timeout", "60"};
-        if (!args.empty() && args[0] == "flash")
+        if (!args.empty() && args[0] == "flash" && std::find(args.begin(), args.end(), "--timeout") == args.end())
             argv.insert(argv.end(), {deadline[0].data(), deadline[1].data()});
         argv.push_back(nullptr);
         const std::string errPath = m_folder.File("stderr");
@@ -64,6 +69,7 @@ protected:
         if (pid == 0) {
             dup2(out[1], STDOUT_FILENO);
             dup2(err, STDERR_FILENO);
+            close(out[0]);   // no reader left behind in the child
             if (chdir(m_folder.Path().c_str()) != 0)
                 _exit(126);
             execv(VELMOR_CLI_PROGRAM, argv.data());
@@ -71,14 +77,18 @@ protected:
         }
         close(out[1]);
         close(err);
+        if (closeOutput)
+            close(out[0]);   // as "| head" does once it has what it wants
         if (meanwhile)
             meanwhile(pid);
         // Until the program closes its end.
         CliRun run;
         char buffer[4096];
-        for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-            run.out.append(buffer, size_t(n));
-        close(out[0]);
+        if (!closeOutput) {
+            for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+                run.out.append(buffer, size_t(n));
+            close(out[0]);
+        }
         int status = 0;
         waitpid(pid, &status, 0);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -93,16 +103,28 @@ protected:
     {
         while (m_boards.size() <= n)
             m_boards.push_back(std::make_unique<test::BoardFixture>(m_folder));
-        return m_boards[n]->Start(options, m_oldFlash, "gps" + std::to_string(n + 1));
+        auto& board = m_boards[n]->Start(options, m_oldFlash, "gps" + std::to_string(n + 1));
+        // Serving: it has read the line's settings as nobody has set them yet.
+        EXPECT_TRUE(test::WaitUntil([&] { return board.ClientBaud() != 0; }, 5s));
+        return board;
     }
     std::string Port(size_t n) const { return m_folder.File("gps" + std::to_string(n + 1)); }
     // The log velmor-cli keeps for board n's port, named by its path.
     std::string Log(size_t n) const
     {
-        for (const auto& entry : std::filesystem::directory_iterator(m_folder.Path()))
-            if (entry.path().filename().string().ends_with("-gps" + std::to_string(n + 1) + ".log"))
-                return ReadText(entry.path().string());
-        return "";
+        const std::string path = m_folder.File(cli::LogName(Port(n)));
+        return std::filesystem::exists(path) ? ReadText(path) : "";
+    }
+    // Waits (bounded) until board n's log holds `text`.
+    bool LogHas(size_t n, const std::string& text) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        while (Log(n).find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
     }
     std::string Image(const receiver::SampleImageOptions& options, const std::string& name = "image.bin")
     {
@@ -135,22 +157,32 @@ TEST_F(Cli, FourBoardsOneFails)
     for (int i = 0; i < 6; ++i)
         boards[2]->ArmFault(OneShotFault::RejectRecord(Transfer::Flash, 3, 0x81));
     const std::string image = Image(NewFirmware());
+    const test::Bytes bytes = test::ReadFile(image);
     const CliRun run =
         RunCli({"flash", image, "--port", Port(0), "--port", Port(1), "--port", Port(2), "--port", Port(3), "--json"});
     EXPECT_EQ(run.status, 6) << run.err;
     ASSERT_EQ(run.results.size(), 4u) << run.out;
     const int codes[] = {0, 6, 5, 0};
+    const char* kinds[] = {"ok", "verify_mismatch", "too_many_attempts", "ok"};
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(run.results[i]["port"], Port(i));
-        EXPECT_EQ(run.results[i]["exit_code"], codes[i]) << run.results[i].dump();
-        EXPECT_EQ(run.results[i]["attempts"], i == 2 ? 5 : 1);
+        const json& r = run.results[i];
+        EXPECT_EQ(r["port"], Port(i));
+        EXPECT_EQ(r["exit_code"], codes[i]) << r.dump();
+        EXPECT_EQ(r["result"], kinds[i]) << r.dump();
+        EXPECT_EQ(r["attempts"], i == 2 ? 5 : 1);
+        EXPECT_EQ(r["image_sha256"], ToHex(Sha256(bytes.data(), bytes.size())));
+        // Identified again after the upload: the new FW, as the receiver reports it.
+        if (codes[i] != 5)
+            EXPECT_EQ(r["receiver_after"]["fw"]["version"], "V2.31") << r.dump();
     }
     EXPECT_GT(run.results[0]["words_compared"].get<int>(), 0);
-    EXPECT_NE(run.results[1]["result"].get<std::string>().find("read-back differs at 0x10000000"), std::string::npos);
-    // Each port's log has the dialog's lines, time-stamped.
-    const std::string log = Log(2);
-    EXPECT_NE(log.find(" Upload stopped after 5 failed attempts: ERROR: BAD_CSUM\n"), std::string::npos) << log;
+    EXPECT_EQ(run.results[1]["first_difference"]["address"], "0x10000000");
+    EXPECT_EQ(run.results[2]["flash"]["stage"], "programming");
+    EXPECT_NE(run.results[2]["message"].get<std::string>().find("--recover"), std::string::npos);
+    // Each port's log has the dialog's lines, time-stamped, and the image's digest.
+    EXPECT_NE(Log(2).find(" Upload stopped after 5 failed attempts: ERROR: BAD_CSUM\n"), std::string::npos) << Log(2);
     EXPECT_NE(Log(0).find(" FLASH upload complete.\n"), std::string::npos);
+    EXPECT_NE(Log(0).find(ToHex(Sha256(bytes.data(), bytes.size()))), std::string::npos);
 }
 
 // An S-record image sends its FW checksum word too, into the cell that fails:
@@ -163,10 +195,12 @@ TEST_F(Cli, VerifyCatchesAFlashThatDiffers)
     const CliRun run = RunCli({"flash", srec, "--port", Port(0), "--json"});
     EXPECT_EQ(run.status, 6) << run.err;
     ASSERT_EQ(run.results.size(), 1u) << run.out;
-    EXPECT_NE(run.results[0]["result"].get<std::string>().find("FW checksum"), std::string::npos) << run.out;
+    EXPECT_EQ(run.results[0]["result"], "verify_mismatch");
+    EXPECT_EQ(run.results[0]["first_difference"]["address"], "0x1000C000") << run.out;   // the FW checksum word
 }
 
-// Refused before anything is sent: what the user gets for each mistake.
+// Refused before anything is sent: what the user gets for each mistake. An
+// image that fails its checks never opens a port.
 TEST_F(Cli, Refusals)
 {
     auto& board = Board(0);
@@ -174,33 +208,81 @@ TEST_F(Cli, Refusals)
     receiver::SampleImageOptions otherPfld = NewFirmware();
     otherPfld.pfldVersion = "1.08";
     const std::string pfldImage = Image(otherPfld, "pfld.bin");
-    const std::string notes = m_folder.File("notes.txt");
-    test::WriteFile(notes, std::string("not an image\n"));
+    const std::string garbage = m_folder.File("garbage.bin");
+    test::WriteFile(garbage, test::PatternBytes(0x9000));
+    const std::string empty = m_folder.File("empty.bin");
+    test::WriteFile(empty, std::string());
     const struct {
         const char* legend;
         std::vector<std::string> args;
         int status;
-        std::string says;   // in the JSON result, or on standard error
+        std::string result;   // the JSON's kind, or "" for a usage error
+        std::string says;     // in the JSON's message, or on standard error
     } rows[] = {
-        {"no port", {"flash", image}, 2, "--port is required"},
-        {"no such command", {"erase"}, 2, "subcommand"},
-        {"one receiver twice", {"flash", image, "--port", "GPS1:", "--port", Port(0)}, 2, "name the same device"},
-        {"no receiver", {"flash", image, "--port", Port(1), "--json"}, 4, "no such device"},
-        {"not an image", {"flash", notes, "--port", Port(0), "--json"}, 3, "refused"},
-        {"PFLD change unasked", {"flash", pfldImage, "--port", Port(0), "--json"}, 3, "pass --pfld yes"},
-        {"PFLD change declined", {"flash", pfldImage, "--port", Port(0), "--pfld", "no", "--json"}, 3, "--pfld no"},
+        {"no port", {"flash", image}, 2, "", "--port is required"},
+        {"no such command", {"erase"}, 2, "", "subcommand"},
+        {"one receiver twice", {"flash", image, "--port", "GPS1:", "--port", Port(0)}, 2, "", "name the same device"},
+        {"verify and no verify", {"flash", image, "--port", Port(0), "--verify", "full", "--no-verify"}, 2, "",
+         "excludes"},
+        {"no deadline", {"flash", image, "--port", Port(0), "--timeout", "nan"}, 2, "", "0 or more"},
+        {"unknown kind of port", {"info", "--port", "ftp://bench:21"}, 2, "", "not a port"},
+        {"no receiver", {"flash", image, "--port", Port(1), "--json"}, 4, "port_not_found", "no such device"},
+        {"garbage", {"flash", garbage, "--port", Port(0), "--json"}, 3, "image_refused", "no FW section header"},
+        {"empty image", {"flash", empty, "--port", Port(0), "--json"}, 3, "image_refused", "empty"},
+        {"PFLD change unasked", {"flash", pfldImage, "--port", Port(0), "--json"}, 3, "pfld_needs_answer",
+         "pass --pfld yes"},
+        {"PFLD change declined", {"flash", pfldImage, "--port", Port(0), "--pfld", "no", "--json"}, 3,
+         "pfld_declined", "--pfld no"},
     };
+    const unsigned unopened = board.ClientBaud();
     for (const auto& row : rows) {
         const CliRun run = RunCli(row.args);
         EXPECT_EQ(run.status, row.status) << row.legend << ": " << run.err;
-        const std::string said = run.results.empty() ? run.err : run.results[0]["result"].get<std::string>();
+        if (row.result.empty()) {
+            EXPECT_NE(run.err.find(row.says), std::string::npos) << row.legend << ": " << run.err;
+            continue;
+        }
+        ASSERT_EQ(run.results.size(), 1u) << row.legend << ": " << run.out;
+        EXPECT_EQ(run.results[0]["result"], row.result) << row.legend;
+        const std::string said = run.results[0]["message"];
         EXPECT_NE(said.find(row.says), std::string::npos) << row.legend << ": " << said;
+        if (row.result == "image_refused") {
+            EXPECT_EQ(board.ClientBaud(), unopened) << row.legend << ": the port was opened";
+            EXPECT_EQ(board.Transcript().ReceivedCount(), 0u) << row.legend;
+        }
     }
     EXPECT_TRUE(board.Transcript().Erases().empty());
 }
 
-// What a Load would do, told without a receiver. What "info" and "ports" print
-// is the engine's connect and the port listing, tested on their own.
+// File names are bytes: a name in no encoding opens as given under the C
+// locale and reaches the JSON escaped; port logs never follow a planted link
+// and never share a name between two devices.
+TEST_F(Cli, NamesAsGiven)
+{
+    Board(0);
+    const std::string image = m_folder.File("\xE9t\xE9-image.bin");   // Latin-1, not UTF-8
+    test::WriteFile(image, receiver::MakeSampleImage(NewFirmware()));
+    const std::string victim = m_folder.File("victim");
+    test::WriteFile(victim, std::string("keep"));
+    std::filesystem::create_symlink(victim, m_folder.File(cli::LogName(Port(0))));
+    setenv("LC_ALL", "C", 1);
+    const CliRun run = RunCli({"flash", image, "--port", Port(0), "--json", "--no-verify"});
+    unsetenv("LC_ALL");
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(run.results.size(), 1u) << run.out;
+    EXPECT_EQ(run.results[0]["image"], m_folder.File("\\xE9t\\xE9-image.bin"));
+    EXPECT_EQ(ReadText(victim), "keep");
+    EXPECT_NE(run.err.find("symbolic link"), std::string::npos) << run.err;
+
+    const std::pair<std::string, std::string> different[] = {
+        {"gps.1", "gps1"}, {"GPS1", "/GPS1"}, {"a/b", "a+b"}, {"a_b", "a/b"}, {"%2F", "/"}, {"x:", "x%3A"}};
+    for (const auto& [a, b] : different)
+        EXPECT_NE(cli::LogName(a), cli::LogName(b)) << a << " " << b;
+    EXPECT_EQ(cli::LogName("GPS1:"), "velmor-gps1.log");   // the device folder's gps1, however it is written
+    EXPECT_EQ(cli::LogName("gps1"), "velmor-gps1.log");
+}
+
+// What a Load would do, told without a receiver.
 TEST_F(Cli, CheckTellsWhatALoadWouldDo)
 {
     const CliRun run = RunCli({"check", Image(NewFirmware())});
@@ -209,54 +291,123 @@ TEST_F(Cli, CheckTellsWhatALoadWouldDo)
         << run.out;
 }
 
-// Another firmware of the same length is no reason to skip; the one the
-// receiver holds is skipped unless forced. Live lines redrawn in place on a
-// terminal; plain time-stamped lines on a pipe.
+// Only a receiver shown to hold the image's FW is skipped, unless forced:
+// another FW of the same length is not, nor one that a binary upload left with
+// the older FW's checksum word (a rollback). Live lines redrawn in place on a
+// terminal, plain time-stamped lines on a pipe.
 TEST_F(Cli, SameFirmwareIsSkippedUnlessForced)
 {
-    receiver::SampleImageOptions sameLength;
-    sameLength.fwSize = NewFirmware().fwSize;
-    const std::string image = Image(NewFirmware());
+    receiver::SampleImageOptions older = NewFirmware();
+    older.fwVersion = "V2.15";
+    const test::Bytes olderImage = receiver::MakeSampleImage(older);
+    // V2.31 uploaded as a binary over V2.15: the checksum word is still V2.15's.
+    test::Bytes staleWord = receiver::MakeSampleImage(NewFirmware());
+    std::copy(olderImage.end() - 4, olderImage.end(), staleWord.end() - 4);
+    const std::string newer = Image(NewFirmware());
+    const std::string rollback = Image(older, "older.bin");
     const struct {
-        receiver::SampleImageOptions holds;
+        const char* legend;
+        test::Bytes holds;
+        std::string image;
         bool terminal;
         bool force;
         std::string says;
     } rows[] = {
-        {sameLength, true, false, "GPS1:            program  ["},
-        {NewFirmware(), false, false, " GPS1: the receiver holds this firmware already"},
-        {NewFirmware(), false, true, " GPS1: program "},
+        {"same length", olderImage, newer, true, false, "GPS1:            program  ["},
+        {"same FW", receiver::MakeSampleImage(NewFirmware()), newer, false, false,
+         " GPS1: the receiver holds this firmware already"},
+        {"forced", receiver::MakeSampleImage(NewFirmware()), newer, false, true, " GPS1: program "},
+        {"rollback", staleWord, rollback, false, false, " GPS1: program "},
     };
     for (const auto& row : rows) {
-        m_oldFlash = receiver::MakeSampleImage(row.holds);
+        m_oldFlash = row.holds;
         Board(0);
-        std::vector<std::string> args {"flash", image, "--port", "GPS1:"};
+        std::vector<std::string> args {"flash", row.image, "--port", "GPS1:"};
         if (row.force)
             args.push_back("--force");
         const CliRun run = RunCli(args, row.terminal);
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.out.find("\033[") != std::string::npos, row.terminal) << run.out;
-        EXPECT_NE(run.out.find(row.says), std::string::npos) << run.out;
+        EXPECT_EQ(run.status, 0) << row.legend << ": " << run.err;
+        EXPECT_EQ(run.out.find("\033[") != std::string::npos, row.terminal) << row.legend;
+        EXPECT_NE(run.out.find(row.says), std::string::npos) << row.legend << ": " << run.out;
     }
 }
 
-// Ctrl-C during the erase: every port stops, the user is told in what state,
-// and the exit status says so.
-TEST_F(Cli, CtrlCStopsEveryPort)
+// Ctrl-C, SIGTERM and SIGHUP stop every port: the user is told in what state
+// each was left, the JSON still comes, the line is given back as it was found
+// (speed, not exclusive), and a second signal while stopping is only answered.
+// A closed pipe on standard output does not end an upload. A deadline ends a
+// job with its own status.
+TEST_F(Cli, StopsAndDeadlines)
 {
     receiver::BoardOptions slow;
     slow.sectorEraseTime = 3s;
-    Board(0, slow);
     const std::string image = Image(NewFirmware());
-    const CliRun run = RunCli({"flash", image, "--port", Port(0)}, false, [&](pid_t pid) {
-        const auto deadline = std::chrono::steady_clock::now() + 60s;
-        while (Log(0).find("Erasing FLASH...") == std::string::npos && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(20ms);
-        kill(pid, SIGINT);
-    });
-    EXPECT_EQ(run.status, 130) << run.err;
-    EXPECT_NE(run.err.find(Port(0) + " interrupted during erase: the flash is erased or half-programmed"),
-              std::string::npos) << run.err;
+    struct Row {
+        const char* legend;
+        std::vector<std::string> args;
+        receiver::BoardOptions board;
+        int signal;
+        std::string waitFor;   // in the port's log, before the signal
+        int status;
+        std::string result;
+        std::string says;      // on standard error
+    };
+    receiver::BoardOptions silent;
+    const Row rows[] = {
+        {"Ctrl-C, then SIGTERM, during the erase", {"flash", image, "--port", Port(0), "--json"}, slow, SIGINT,
+         "Erasing FLASH...", 130, "interrupted",
+         " interrupted during erase; the receiver's flash may be partly erased from 0x10000000 to 0x1000C000"},
+        {"SIGTERM during the erase", {"flash", image, "--port", Port(0), "--json"}, slow, SIGTERM, "Erasing FLASH...",
+         130, "interrupted", "do not switch the receiver off"},
+        {"SIGHUP while identifying", {"info", "--port", Port(0), "--json"}, silent, SIGHUP, "", 130, "interrupted", ""},
+        {"deadline on a silent receiver", {"flash", image, "--port", Port(0), "--json", "--timeout", "0.5"}, silent, 0,
+         "", 5, "out_of_time", " out of time during connect"},
+    };
+    for (const Row& row : rows) {
+        std::filesystem::remove(m_folder.File(cli::LogName(Port(0))));   // each row waits for its own lines
+        auto& board = Board(0, row.board);
+        if (row.board.sectorEraseTime != slow.sectorEraseTime)
+            board.SetFault(receiver::BoardFault::Silence, true);
+        const unsigned before = board.ClientBaud();
+        std::chrono::steady_clock::time_point signalled;
+        const auto start = std::chrono::steady_clock::now();
+        const CliRun run = RunCli(row.args, false, [&](pid_t pid) {
+            if (!row.signal)
+                return;
+            if (row.waitFor.empty())
+                std::this_thread::sleep_for(1s);
+            else
+                ASSERT_TRUE(LogHas(0, row.waitFor));
+            signalled = std::chrono::steady_clock::now();
+            kill(pid, row.signal);
+            if (row.signal == SIGINT)
+                kill(pid, SIGTERM);   // a second stop: two of one kind could merge while pending
+        });
+        const auto end = std::chrono::steady_clock::now();
+        EXPECT_EQ(run.status, row.status) << row.legend << ": " << run.err;
+        ASSERT_EQ(run.results.size(), 1u) << row.legend << ": " << run.out;
+        EXPECT_EQ(run.results[0]["result"], row.result) << row.legend;
+        EXPECT_NE(run.err.find(row.says), std::string::npos) << row.legend << ": " << run.err;
+        if (row.signal == SIGINT)
+            EXPECT_NE(run.err.find("velmor-cli: stopping"), std::string::npos) << row.legend << ": " << run.err;
+        if (row.signal == SIGHUP)
+            EXPECT_LT(end - signalled, 500ms) << row.legend;
+        if (!row.signal)
+            EXPECT_LT(end - start, 3s) << row.legend;
+        EXPECT_EQ(board.ClientBaud(), before) << row.legend << ": the line's speed was not given back";
+        const int fd = open(Port(0).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        int exclusive = 1;
+        EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 0) << row.legend << ": the line was left exclusive";
+        close(fd);
+    }
+
+    // The reader of standard output goes away: the upload goes on to its end.
+    m_oldFlash = receiver::MakeSampleImage({});
+    Board(0);
+    const CliRun run = RunCli({"flash", image, "--port", Port(0), "--no-verify"}, false, {}, true);
+    EXPECT_EQ(run.status, 1) << run.err;   // the results could not be written, but nothing was cut short
+    EXPECT_TRUE(m_boards[0]->Holds(receiver::MakeSampleImage(NewFirmware()), 0xC000));
 }
 
 } // namespace

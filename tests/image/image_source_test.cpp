@@ -110,7 +110,6 @@ TEST(ImageSourceFile, SRecordFilesAndBinaryImages)
               + test::S3Line(0x30000000, {}) + "\n" + test::S3Line(0x10000002, {3}) + "\n"
               + test::S3Line(0x10000040, {4}) + "\n"),
          kSRecord, true, kBase, kBase, 0x41, {{kBase, {1, 2, 3}}, {0x10000040, {4}}}},
-        {"empty file", "empty.bin", {}, kSRecord, true, 0xFFFFFFFF, 0xFFFFFFFF, 1},
         {"S1 and S2 lines only", "s1s2.s19", Text("S1050000AABB95\nS206000000AABB94\n"), kSRecord, true, 0xFFFFFFFF,
          0xFFFFFFFF, 1},
         {"a blank line", "blank.s19", Text("S307100000000102E5\n\nS307100000020102E3\n"), kSRecord, false},
@@ -130,7 +129,7 @@ TEST(ImageSourceFile, SRecordFilesAndBinaryImages)
         SCOPED_TRACE(c.legend);
         const std::string path = dir.File(c.name);
         test::WriteFile(path, c.content);
-        ASSERT_TRUE(source.Open(path.c_str()));
+        ASSERT_TRUE(source.Open(c.content));
         EXPECT_EQ(source.Type(), c.type);
         ASSERT_EQ(source.Analyse(), c.analysed);
         if (!c.analysed)
@@ -155,7 +154,7 @@ TEST(ImageSourceFile, SRecordFilesAndBinaryImages)
             got.push_back({r.address, test::FrameData(r)});
         EXPECT_EQ(got, c.records);
     }
-    EXPECT_FALSE(source.Open(dir.File("missing.bin").c_str()));
+    EXPECT_FALSE(source.Open(Bytes {}));
 }
 
 } // namespace

@@ -194,26 +194,38 @@ TEST_F(LoaderDialogTest, PaneKeepsThirtyLinesAndTheFileKeepsAll)
     EXPECT_EQ(LogFileText(), expected);   // nothing of an earlier run is left
 }
 
-TEST_F(LoaderDialogTest, EnableControlsAroundAnOperation)
+// The controls around an operation, and what its end says: a failed upload
+// tells the flash's state (plainly when the PFLD area is open) and what to do.
+TEST_F(LoaderDialogTest, ControlsAroundAnOperationAndItsEnd)
 {
     LoaderDialog dialog(m_gui);
     RunDialog(dialog, [&] {
         const int inputs[] = {kIdConnect, kIdImageCombo, kIdBrowseOrSend, kIdModeButton, kIdPortCombo};
         dialog.EnableItem(kIdLoad, true);
-        EnableControls(dialog, false, false);
+        dialog.SetInputControlsEnabled(false);
         EXPECT_FALSE(dialog.IsItemEnabled(kIdLoad));
         for (int id : inputs)
             EXPECT_FALSE(dialog.IsItemEnabled(id)) << id;
         EXPECT_TRUE(Pane(dialog).empty());
 
-        dialog.SetUploadInProgress(true);
-        EnableControls(dialog, true, false);
+        dialog.Progress(Phase::Erase, 0, 0x34000);
+        EXPECT_TRUE(dialog.UploadInProgress());
+        Outcome failed = Outcome::Failed(Fault::LineGone, Phase::Program);
+        failed.flash = {FlashState::Stage::Programming, 0x10000000, 0x10034000, 0x10002000};
+        dialog.EndOperation(failed, true);
         EXPECT_FALSE(dialog.IsItemEnabled(kIdLoad));
         for (int id : inputs)
             EXPECT_TRUE(dialog.IsItemEnabled(id)) << id;
         EXPECT_FALSE(dialog.UploadInProgress());
-        EnableControls(dialog, true, true);
-        EXPECT_EQ(Pane(dialog), (std::vector<std::wstring> {L"Upload failed", L"Upload complete"}));
+        dialog.EndOperation(Outcome::Failed(Fault::PfldDeclined, Phase::Connect), true);
+        dialog.EndOperation({}, true);
+        EXPECT_EQ(Pane(dialog),
+                  (std::vector<std::wstring> {
+                      L"the receiver's flash is erased from 0x10000000 to 0x10034000 and programmed from 0x10000000 "
+                      L"up to 0x10002000; the PFLD area (0x10000000 to 0x10004000) is not whole: do not switch the "
+                      L"receiver off, it may not start again.",
+                      L"The receiver waits in its loader: press \"Connect GPS\", then \"Load\" to upload again.",
+                      L"Upload failed", L"the receiver's flash was not touched.", L"Upload failed", L"Upload complete"}));
     });
 }
 
@@ -248,10 +260,9 @@ TEST_F(LoaderDialogTest, AboutBox)
         EXPECT_TRUE(shown);
 
         // While the flash is being written the logo does nothing.
-        dialog.SetUploadInProgress(true);
+        dialog.Progress(Phase::Erase, 0, 1);
         dialog.ClickItem(kIdLogo);
         EXPECT_EQ(QApplication::activeModalWidget(), dialog.Widget());
-        dialog.SetUploadInProgress(false);
     });
 }
 
@@ -267,8 +278,8 @@ TEST_F(LoaderDialogTest, WhileTheFlashIsWrittenNoKeyClosesOrConnects)
     LoaderDialog dialog(gui);
     const int result = RunDialog(dialog, [&] {
         dialog.SendCommand(kIdBrowseOrSend);   // cancelled, yet OK now means "Connect GPS"
-        EnableControls(dialog, false, false);          // as "Load" leaves them
-        dialog.SetUploadInProgress(true);
+        dialog.SetInputControlsEnabled(false);   // as "Load" leaves them
+        dialog.Progress(Phase::Erase, 0, 1);
         dialog.LogLine(L"Erasing flash...");
         QWidget* captionOk = dialog.Widget()->findChild<QToolButton*>(QStringLiteral("captionOk"));
         // Each way in, answered No where it asks: the dialog stays and nothing else runs.

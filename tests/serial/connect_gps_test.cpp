@@ -52,7 +52,7 @@ TEST_F(ConnectGpsTest, PflModeWithAndWithoutFw)
     BoardOptions options;
     options.mode = BoardMode::Pfl;
     auto& board = m_board.Start(options, m_image);
-    EXPECT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
+    EXPECT_TRUE(ConnectGps("GPS1:", m_log, m_info).Ok());
     // The resident loader knows no identification query: no FW version.
     auto expected = FullReport(19200);
     expected[6] = L"Main FW ver:N/a";
@@ -68,7 +68,7 @@ TEST_F(ConnectGpsTest, PflModeWithAndWithoutFw)
     std::fill(noFw.begin() + 0x4000, noFw.end(), 0xFF);
     m_log.Reset();
     m_board.Start(options, noFw);
-    EXPECT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
+    EXPECT_TRUE(ConnectGps("GPS1:", m_log, m_info).Ok());
     const auto lines = m_log.PaneLines();
     EXPECT_EQ(lines[lines.size() - 2], L"Main FW N/a");
     EXPECT_EQ(lines.back(), L"GPS connected at 19200");
@@ -98,7 +98,7 @@ TEST_F(ConnectGpsTest, FindsTheBoardAndReadsItsSections)
         auto& board = m_board.Start({}, m_image);
         if (c.fault)
             board.SetFault(*c.fault, true);
-        EXPECT_EQ(ConnectGps(L"GPS1:", m_log, m_info), c.connected);
+        EXPECT_EQ(ConnectGps("GPS1:", m_log, m_info).Ok(), c.connected);
         EXPECT_EQ(m_info.connected, c.connected);
         EXPECT_EQ(m_log.PaneLines(), c.report);
         EXPECT_EQ(m_log.StatusLines(), (std::vector<std::wstring> {L"Waiting data from GPS...", L""}));

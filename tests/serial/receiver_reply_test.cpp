@@ -1,5 +1,6 @@
 // Reply matching and parsing rules, on a scripted line.
 #include "loader/serial/receiver_query.h"
+#include "loader/upload/byte_codes.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/scripted_line.h"
 
@@ -101,16 +102,32 @@ TEST_F(ReceiverReply, MemoryWords)
     }
 }
 
-TEST_F(ReceiverReply, SilentLineIsScannedInOrder)
+// With nothing answering, every rate of the scan is tried in order; then one
+// SYNC_CODE at 19200 asks whether a loader an unfinished upload left running
+// is there. Only its SYNC_CODE counts: other bytes are no loader.
+TEST_F(ReceiverReply, SilentLineIsScannedInOrderThenALoaderIsAskedFor)
 {
-    test::ScriptedLine line;
-    line.AllowMore();
-    const Link link {line, m_log, {}};
-    ReceiverQuery query(link);
-    ReceiverInfo info;
-    EXPECT_EQ(query.DetectReceiver(info), 0);
-    EXPECT_FALSE(info.connected);
-    EXPECT_EQ(line.Speeds(), (std::vector<uint32_t> {19200, 4800, 57600, 19200, 115200, 9600}));
+    const std::string sync(1, char(SYNC_CODE));
+    const struct {
+        const char* legend;
+        std::string answer;   // to the SYNC_CODE
+        bool loader;
+    } rows[] = {{"silence", "", false}, {"a loader", sync, true}, {"chatter", "D$", false}};
+    for (const auto& row : rows) {
+        std::vector<test::ScriptedLine::Step> script {{"$A\r\n"}};
+        for (int i = 0; i < 5; ++i)
+            script.push_back({"$PKVRQ,PRT\r\n"});
+        script.push_back({sync, row.answer});
+        test::ScriptedLine line(script);
+        const Link link {line, m_log, {}};
+        ReceiverQuery query(link);
+        ReceiverInfo info;
+        EXPECT_EQ(query.DetectReceiver(info), 0) << row.legend;
+        EXPECT_FALSE(info.connected) << row.legend;
+        EXPECT_EQ(info.loaderOnly, row.loader) << row.legend;
+        EXPECT_TRUE(line.Done()) << row.legend;
+        EXPECT_EQ(line.Speeds(), (std::vector<uint32_t> {19200, 4800, 57600, 19200, 115200, 9600, 19200})) << row.legend;
+    }
 }
 
 // A section is there only when its header's end lies strictly between its

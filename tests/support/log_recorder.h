@@ -1,38 +1,33 @@
-// Test double for a reporter: records every pane line, status line and
-// message, and answers questions as told.
+// Test double for a reporter: records every pane line, status line, progress
+// report and port failure.
 #pragma once
 
 #include "loader/log/log.h"
-#include "platform/message_box.h"
 
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace velmor::test {
 
 class LogRecorder : public Reporter {
 public:
-    explicit LogRecorder(platform::MessageAnswer answer = platform::MessageAnswer::No) : m_answer(answer) {}
+    using Report = std::tuple<Phase, uint64_t, uint64_t>;
 
     void LogLine(const std::wstring& text) override { Locked([&] { m_pane.push_back(text); }); }
     void StatusLine(const std::wstring& text) override { Locked([&] { m_status.push_back(text); }); }
-    void ClearPane() override { Locked([&] { m_pane.clear(); }); }
-    platform::MessageAnswer Ask(const platform::Message& message) override
+    void Progress(Phase phase, uint64_t done, uint64_t total) override
     {
-        std::lock_guard lock(m_mutex);
-        m_messages.push_back(message);
-        return message.buttons == platform::MessageButtons::Ok ? platform::MessageAnswer::Ok : m_answer;
+        Locked([&] { m_progress.emplace_back(phase, done, total); });
     }
-    void SetInputControlsEnabled(bool) override {}
-    void SetUploadInProgress(bool on) override { Locked([&] { m_uploadInProgress = on; }); }
+    void PortFailed(const Outcome& outcome) override { Locked([&] { m_portFailures.push_back(outcome.fault); }); }
 
-    void SetAnswer(platform::MessageAnswer answer) { Locked([&] { m_answer = answer; }); }
-    bool UploadInProgress() const { return Copy(m_uploadInProgress); }
-    std::vector<std::wstring> PaneLines() const { return Copy(m_pane); }   // since the last clear
+    std::vector<std::wstring> PaneLines() const { return Copy(m_pane); }
     std::vector<std::wstring> StatusLines() const { return Copy(m_status); }
-    std::vector<platform::Message> Messages() const { return Copy(m_messages); }
+    std::vector<Report> ProgressReports() const { return Copy(m_progress); }
+    std::vector<Fault> PortFailures() const { return Copy(m_portFailures); }
     bool HasPaneLine(const std::wstring& text) const { return Has(PaneLines(), text); }
     bool HasStatusLine(const std::wstring& text) const { return Has(StatusLines(), text); }
     void Reset()
@@ -40,7 +35,8 @@ public:
         Locked([&] {
             m_pane.clear();
             m_status.clear();
-            m_messages.clear();
+            m_progress.clear();
+            m_portFailures.clear();
         });
     }
 
@@ -65,9 +61,8 @@ private:
     mutable std::mutex m_mutex;   // workers report too
     std::vector<std::wstring> m_pane;
     std::vector<std::wstring> m_status;
-    std::vector<platform::Message> m_messages;
-    bool m_uploadInProgress = false;
-    platform::MessageAnswer m_answer;
+    std::vector<Report> m_progress;
+    std::vector<Fault> m_portFailures;
 };
 
 } // namespace velmor::test

@@ -81,6 +81,10 @@ int ScriptedLine::Write(const uint8_t* bytes, size_t length)
 {
     if (m_vanished)
         return -1;
+    if (m_stalled) {
+        m_now += std::chrono::milliseconds(100);
+        return 0;
+    }
     for (size_t i = 0; i < length; ++i) {
         const char c = char(bytes[i]);
         m_sent += c;

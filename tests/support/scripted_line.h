@@ -49,8 +49,14 @@ public:
     }
     // Line errors the next TakeLineErrors reports; the line then keeps counters.
     void RaiseLineErrors(uint32_t flags) { m_errors |= flags; m_counters = true; }
-    // From now on every read and write fails, as on a vanished port.
+    // From now on every read and write fails and the line is gone, as a
+    // pulled-out adapter.
     void Vanish() { m_vanished = true; }
+    // From now on the peer takes no byte: each write takes nothing during
+    // the driver's wait of 100 ms.
+    void Stall() { m_stalled = true; }
+    bool Gone() const override { return m_vanished; }
+    std::string Name() const override { return "scripted"; }
 
 private:
     struct Arrival {
@@ -72,6 +78,7 @@ private:
     uint32_t m_errors = 0;
     bool m_counters = false;
     bool m_vanished = false;
+    bool m_stalled = false;
     bool m_failed = false;
     bool m_allowMore = false;
 };

@@ -91,8 +91,7 @@ TEST_F(Terminal, ReopenFailureEndsTheTerminal)
     PostCommand(CmdReopen);
     ASSERT_TRUE(m_session->WaitEnded(5000));
     m_worker.join();
-    EXPECT_EQ(m_log.Messages().size(), 1u);
-    EXPECT_EQ(m_log.Messages()[0].text, L"Can not open serial port 1.");
+    EXPECT_EQ(m_log.PortFailures(), std::vector<Fault> {Fault::PortNotFound});
 }
 
 TEST(TerminalParse, HexBytes)

@@ -2,6 +2,7 @@
 // the PFLD update question, with every log line they write.
 #include "loader/log/log.h"
 #include "loader/serial/receiver_query.h"
+#include "loader/image/sha256.h"
 #include "loader/upload/image_preparation.h"
 #include "platform/text.h"
 #include "receiver/sample_image.h"
@@ -57,63 +58,73 @@ protected:
         m_job.receiver.pfld.crc = WordAt(m_image, 0x2000);
     }
 
-    bool Prepare(const Bytes& image, const std::string& name = "image.bin")
+    Outcome Prepare(const Bytes& image, const std::string& name = "image.bin")
     {
         m_path = m_dir.File(name);
         test::WriteFile(m_path, image);
-        return PrepareImage(W(m_path), m_job, m_log);
+        return PrepareImage(ReadImage(m_path), m_job, m_log);
     }
 
-    // The pane lines after the SFLD choice's three lines and the "Opening" line.
+    // The pane lines after the SFLD choice's three lines and the "Opening" and SHA-256 lines.
     std::vector<std::wstring> ImageLines() const
     {
         const auto lines = m_log.PaneLines();
-        return lines.size() > 4 ? std::vector<std::wstring>(lines.begin() + 4, lines.end()) : std::vector<std::wstring> {};
+        return lines.size() > 5 ? std::vector<std::wstring>(lines.begin() + 5, lines.end()) : std::vector<std::wstring> {};
     }
 
     test::TempDir m_dir;
     std::string m_path;
     Bytes m_image = receiver::MakeSampleImage({});
-    test::LogRecorder m_log {platform::MessageAnswer::No};
+    test::LogRecorder m_log;
     UploadJob m_job;
 };
 
 TEST_F(Preparation, GoodImageWhosePfldTheReceiverHas)
 {
-    ASSERT_TRUE(Prepare(m_image));
+    ASSERT_TRUE(Prepare(m_image).Ok());
     EXPECT_EQ(m_log.PaneLines(), (std::vector<std::wstring> {
                                      L"Opening SFLD ...", L"SFLD section skipped", L"Complete",
                                      W("Opening '" + m_path + "' ..."),
+                                     W("Image SHA-256: " + ToHex(Sha256(m_image.data(), m_image.size()))),
                                      L"PFLD section found at: 0x10000000, 0x10002000",
                                      Hex("PFLD CRC: 0x%08x PASSED.", WordAt(m_image, 0x2000)),
                                      L"FW   section found at: 0x10004000, 0x10024000",
                                      Hex("FW CRC: 0x%08x PASSED.", WordAt(m_image, 0x24000)),
                                      L"PFL is up to date", L"Complete"}));
     EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {L"Image type: Binary"});
-    EXPECT_TRUE(m_log.Messages().empty());
     EXPECT_FALSE(m_job.pfldUpdate);
     EXPECT_EQ(m_job.image.Size(), 0x24000u);
     EXPECT_EQ(m_job.sfld.LowestAddress(), 0x40000000u);
 }
 
+// Another PFLD on the receiver: the job's policy is asked once, and its
+// answer decides; nobody allowed to answer is no Yes.
 TEST_F(Preparation, PfldUpdateQuestion)
 {
     m_job.receiver.pfld.crc = 0x12345678;
-    EXPECT_FALSE(Prepare(m_image));
-    ASSERT_EQ(m_log.Messages().size(), 1u);
-    EXPECT_EQ(m_log.Messages()[0].text, L"PFLD update requiered.\r\nContinue ?");
-    EXPECT_EQ(m_log.Messages()[0].caption, L" Warning: Unsafe mode");
-    EXPECT_EQ(m_log.Messages()[0].buttons, platform::MessageButtons::YesNo);
-    EXPECT_EQ(m_log.PaneLines().back(), L"Canceled by user");
-    EXPECT_FALSE(m_job.pfldUpdate);
-
-    m_log.Reset();
-    m_log.SetAnswer(platform::MessageAnswer::Yes);
-    EXPECT_TRUE(Prepare(m_image));
-    const auto lines = m_log.PaneLines();
-    EXPECT_EQ(std::vector<std::wstring>(lines.end() - 2, lines.end()),
-              (std::vector<std::wstring> {L"PFLD mode ... On", L"Complete"}));
-    EXPECT_TRUE(m_job.pfldUpdate);
+    const struct {
+        PfldAnswer answer;
+        Fault fault;
+        std::vector<std::wstring> last;
+    } rows[] = {
+        {PfldAnswer::No, Fault::PfldDeclined, {L"Canceled by user"}},
+        {PfldAnswer::NotAllowed, Fault::PfldNeedsAnswer, {L"FW CRC: 0x" }},
+        {PfldAnswer::Yes, Fault::None, {L"PFLD mode ... On", L"Complete"}},
+    };
+    for (const auto& row : rows) {
+        m_log.Reset();
+        int asked = 0;
+        m_job.askPfld = [&] {
+            ++asked;
+            return row.answer;
+        };
+        EXPECT_EQ(Prepare(m_image).fault, row.fault);
+        EXPECT_EQ(asked, 1);
+        const auto lines = m_log.PaneLines();
+        const std::vector<std::wstring> last(lines.end() - long(row.last.size()), lines.end());
+        EXPECT_EQ(last[0].substr(0, row.last[0].size()), row.last[0]);
+        EXPECT_EQ(m_job.pfldUpdate, row.answer == PfldAnswer::Yes);
+    }
 }
 
 TEST_F(Preparation, Refusals)
@@ -121,7 +132,8 @@ TEST_F(Preparation, Refusals)
     struct Case {
         const char* legend;
         Bytes image;
-        std::vector<std::wstring> lines;   // after "Opening '...' ..."
+        std::vector<std::wstring> lines;   // after "Opening '...' ..." and the SHA-256
+        std::string reason;                // in the refusal, for a front end to show
     };
     Bytes badPfld = receiver::MakeSampleImage(Options("", receiver::ChecksumFault::Pfld));
     Bytes badFw = receiver::MakeSampleImage(Options("", receiver::ChecksumFault::Fw));
@@ -141,51 +153,66 @@ TEST_F(Preparation, Refusals)
          {L"PFLD section found at: 0x10000000, 0x10002000",
           Hex("PFLD CRC: 0x%08x 0x%08x FAILED.", ~WordAt(badPfld, 0x2000), WordAt(badPfld, 0x2000)),
           L"FW   section found at: 0x10004000, 0x10024000",
-          Hex("FW CRC: 0x%08x PASSED.", WordAt(badPfld, 0x24000))}},
+          Hex("FW CRC: 0x%08x PASSED.", WordAt(badPfld, 0x24000))},
+         "PFLD checksum"},
         {"FW checksum", badFw,
          {L"PFLD section found at: 0x10000000, 0x10002000", Hex("PFLD CRC: 0x%08x PASSED.", WordAt(badFw, 0x2000)),
           L"FW   section found at: 0x10004000, 0x10024000",
-          Hex("FW CRC: 0x%08x 0x%08x FAILED.", ~WordAt(badFw, 0x24000), WordAt(badFw, 0x24000))}},
+          Hex("FW CRC: 0x%08x 0x%08x FAILED.", ~WordAt(badFw, 0x24000), WordAt(badFw, 0x24000))},
+         "FW checksum"},
         {"FW header at 0x20", fwFirst,
-         {L"FW   section found at: 0x10004000, 0x10024000", L"PFLD section missed or corrupted"}},
-        {"no header", neither, {L"Incorrect Image"}},
+         {L"FW   section found at: 0x10004000, 0x10024000", L"PFLD section missed or corrupted"},
+         "PFLD section missed"},
+        {"no header", neither, {L"Incorrect Image"}, "Incorrect Image"},
         {"PFLD opcode", noPfldOpcode,
          {L"PFLD section found at: 0x10000000, 0x10002000",
           Hex("PFLD CRC: 0x%08x 0x%08x FAILED.", WordAt(m_image, 0x2000) ^ 0xE4000000u ^ 0xE5000000u,
               WordAt(m_image, 0x2000)),
-          L"FW   section found at: 0x10004000, 0x10024000", L"Incorrect PFLD Image"}},
+          L"FW   section found at: 0x10004000, 0x10024000", L"Incorrect PFLD Image"},
+         "Incorrect PFLD Image"},
         {"FW opcode", noFwOpcode,
          {L"PFLD section found at: 0x10000000, 0x10002000", Hex("PFLD CRC: 0x%08x PASSED.", WordAt(m_image, 0x2000)),
-          L"FW   section found at: 0x10004000, 0x10024000", L"Incorrect FW Image"}},
-        {"length not a multiple of 4", oddLength, {}},
+          L"FW   section found at: 0x10004000, 0x10024000", L"Incorrect FW Image"},
+         "Incorrect FW Image"},
+        {"length not a multiple of 4", oddLength, {}, "multiple of 4"},
     };
     for (const auto& c : cases) {
         m_log.Reset();
-        EXPECT_FALSE(Prepare(c.image)) << c.legend;
+        const Outcome outcome = Prepare(c.image);
+        EXPECT_EQ(outcome.fault, Fault::ImageRefused) << c.legend;
+        EXPECT_NE(outcome.reason.find(c.reason), std::string::npos) << c.legend << ": " << outcome.reason;
         EXPECT_EQ(ImageLines(), c.lines) << c.legend;
-        EXPECT_TRUE(m_log.Messages().empty()) << c.legend;
     }
 }
 
+// Each refusal of a file says which file and why: missing, empty, or the
+// S-record line that is malformed.
 TEST_F(Preparation, OpenAndFormatErrors)
 {
     m_path = m_dir.File("missing.bin");
-    EXPECT_FALSE(PrepareImage(W(m_path), m_job, m_log));
+    Outcome outcome = PrepareImage(ReadImage(m_path), m_job, m_log);
     EXPECT_EQ(m_log.PaneLines().back(), W("File open error (" + m_path + ")"));
+    EXPECT_NE(outcome.reason.find("No such file"), std::string::npos) << outcome.reason;
 
     m_log.Reset();
-    EXPECT_FALSE(Prepare(Bytes {'h', 'e', 'l', 'l', 'o', '\n'}, "notes.txt"));
+    outcome = Prepare({}, "empty.bin");
+    EXPECT_EQ(m_log.PaneLines().back(), W("Image file is empty (" + m_path + ")"));
+    EXPECT_EQ(outcome.reason, "the image file is empty");
+
+    m_log.Reset();
+    const std::string text = test::S3Line(0x10000000, {0xE5, 1, 2, 3}) + "\nhello\n";
+    outcome = Prepare(Bytes(text.begin(), text.end()), "notes.txt");
     EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {W("Image Format Error (" + m_path + ")")});
+    EXPECT_EQ(outcome.reason, "S-record line 2 is malformed");
 }
 
 TEST_F(Preparation, SRecordImages)
 {
     const std::string text = receiver::MakeSampleSRecords({});
-    ASSERT_TRUE(Prepare(Bytes(text.begin(), text.end()), "image.s37"));
+    ASSERT_TRUE(Prepare(Bytes(text.begin(), text.end()), "image.s37").Ok());
     // The same section checks as a binary image: the PFLD matches the receiver's.
     EXPECT_EQ(m_log.PaneLines().back(), L"Complete");
     EXPECT_TRUE(m_log.HasPaneLine(Hex("FW CRC: 0x%08x PASSED.", WordAt(m_image, 0x24000))));
-    EXPECT_TRUE(m_log.Messages().empty());
     EXPECT_EQ(m_log.StatusLines(), (std::vector<std::wstring> {
                                        L"Image type: Motorola S-Record", L"Image Start address: 0x10000000",
                                        L"Image Entry point: 0x10000000", L"Image Size: 147460 bytes"}));
@@ -217,29 +244,34 @@ TEST_F(Preparation, SRecordRefusals)
     m_job.receiver.pfld.crc = 0x12345678;   // any image that got this far would ask
     for (const auto& c : cases) {
         m_log.Reset();
-        EXPECT_FALSE(Prepare(Bytes(c.text.begin(), c.text.end()), "image.s37")) << c.legend;
-        EXPECT_TRUE(m_log.Messages().empty()) << c.legend;
-        const std::wstring last = c.last.empty() ? W("Opening '" + m_path + "' ...") : c.last;
+        EXPECT_EQ(Prepare(Bytes(c.text.begin(), c.text.end()), "image.s37").fault, Fault::ImageRefused) << c.legend;
+        const std::wstring last = c.last.empty() ? m_log.PaneLines()[4] : c.last;
         EXPECT_EQ(m_log.PaneLines().back(), last) << c.legend;
     }
 }
 
+// The image's own SFLD never passes through a file: not the old shared name
+// (a link planted there stays as it is, and what it points to is not
+// written), and nothing at all in the temp folder.
 TEST_F(Preparation, EmbeddedSfld)
 {
-    // Nothing may pass through the old shared name: a link planted there stays
-    // as it is, and what it points to is not written.
-    const std::string planted = std::filesystem::temp_directory_path() / "sfld_tmp.hex";
+    test::TempDir temp;
+    const char* oldTemp = std::getenv("TMPDIR");
+    const std::string kept = oldTemp ? oldTemp : "";
+    setenv("TMPDIR", temp.Path().c_str(), 1);
+    const std::string planted = temp.File("sfld_tmp.hex");
     const std::string victim = m_dir.File("victim");
     test::WriteFile(victim, std::string("keep"));
-    std::filesystem::remove(planted);
     std::filesystem::create_symlink(victim, planted);
 
     const Bytes image = receiver::MakeSampleImage(Options("IMAGE-1"));
-    ASSERT_TRUE(Prepare(image));
+    const bool prepared = Prepare(image).Ok();
+    oldTemp ? setenv("TMPDIR", kept.c_str(), 1) : unsetenv("TMPDIR");
+    ASSERT_TRUE(prepared);
     EXPECT_EQ(m_log.PaneLines()[1], L"SFLD section found");
     EXPECT_EQ(test::ReadFile(victim), Bytes({'k', 'e', 'e', 'p'}));
-    EXPECT_TRUE(std::filesystem::is_symlink(planted));
     std::filesystem::remove(planted);
+    EXPECT_TRUE(std::filesystem::is_empty(temp.Path()));
 }
 
 // What follows the FW checksum word is an SFLD only when it checks out as one;
@@ -275,7 +307,7 @@ TEST_F(Preparation, SfldSectionThatIsNotOne)
     };
     for (const auto& c : cases) {
         m_log.Reset();
-        EXPECT_EQ(Prepare(c.image), c.prepared) << c.legend;
+        EXPECT_EQ(Prepare(c.image).Ok(), c.prepared) << c.legend;
         const auto lines = m_log.PaneLines();
         const auto skipped = std::find(lines.begin(), lines.end(), L"SFLD section skipped");
         ASSERT_NE(skipped, lines.end()) << c.legend;

@@ -2,10 +2,10 @@
 // pseudo-terminal, from "Connect GPS" to "Upload complete", with and without
 // the board's faults; afterwards the board's flash must equal the image.
 #include "loader/log/log.h"
-#include "loader/operation.h"
 #include "loader/serial/receiver_query.h"
 #include "loader/upload/byte_codes.h"
 #include "loader/upload/image_preparation.h"
+#include "loader/upload/update_operation.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "tests/support/board_fixture.h"
@@ -49,19 +49,17 @@ protected:
     }
     receiver::SimulatedBoard& StartBoard() { return m_board.Start(Options(), m_oldFlash); }
 
-    // "Connect GPS", then the worker's operation; a hang is ended and fails.
-    int Upload(const Bytes& image, const std::string& name = "image.bin", const UploadLimits& limits = {},
-               const std::function<void()>& meanwhile = {})
+    // The update as the dialog runs it: its own "Connect GPS" first, then the
+    // operation with that receiver. A hang is ended and fails.
+    Outcome Upload(const Bytes& image, const std::string& name = "image.bin", const UploadLimits& limits = {},
+                   const std::function<void()>& meanwhile = {})
     {
-        EXPECT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
+        EXPECT_TRUE(ConnectGps("GPS1:", m_log, m_info).Ok());
         m_imagePath = m_folder.File(name);
         test::WriteFile(m_imagePath, image);
         std::stop_source stop;
         auto run = std::async(std::launch::async, [this, limits, token = stop.get_token()] {
-            UploadJob job;
-            job.receiver = m_info;
-            job.limits = limits;
-            return RunUpload(L"GPS1:", platform::Widen(m_imagePath), job, m_log, token);
+            return RunUpdate(Request(limits), m_log, token).outcome;
         });
         if (meanwhile)
             meanwhile();
@@ -71,13 +69,24 @@ protected:
         }
         return run.get();
     }
+    UpdateRequest Request(const UploadLimits& limits = {})
+    {
+        UpdateRequest request;
+        request.port = "GPS1:";
+        request.image = ReadImage(m_imagePath);
+        request.receiver = m_info;
+        request.limits = limits;
+        request.askPfld = [this] { return m_pfldAnswer; };
+        return request;
+    }
 
     bool Logged(const std::wstring& line) { return m_log.HasPaneLine(line); }
     bool Shown(const std::wstring& line) { return m_log.HasStatusLine(line); }
 
     test::DeviceFolder m_folder;
     test::BoardFixture m_board {m_folder};
-    test::LogRecorder m_log {platform::MessageAnswer::No};
+    test::LogRecorder m_log;
+    PfldAnswer m_pfldAnswer = PfldAnswer::No;
     ReceiverInfo m_info;
     Bytes m_oldFlash = receiver::MakeSampleImage({});
     std::string m_imagePath;
@@ -87,16 +96,14 @@ TEST_F(WholeUpload, BinaryImageWithTheSfldBesideTheProgram)
 {
     auto& board = StartBoard();
     const Bytes image = receiver::MakeSampleImage(NewFirmware(0x30000));
-    ASSERT_EQ(Upload(image), 0);
+    ASSERT_TRUE(Upload(image).Ok());
 
     for (const wchar_t* line : {L"SFLD section skipped", L"PFL is up to date", L"Uploading SFLD...", L"Complete.",
                                 L"FILE-1.", L"Erasing FLASH...", L"FLASH Programming..."})
         EXPECT_TRUE(Logged(line)) << platform::Narrow(line);
-    EXPECT_EQ(m_log.PaneLines().back(), L"Upload complete");
     for (const wchar_t* line : {L"Image Start address: 0x40000000", L"FLASH erasing complete.", L"13 sectors erased.",
                                 L"FLASH Programing Complete.", L"FLASH upload complete.", L"Address:0x10033800."})
         EXPECT_TRUE(Shown(line)) << platform::Narrow(line);
-    EXPECT_FALSE(m_log.UploadInProgress());
 
     // The flash first, then what crossed the wire: a failure says which went wrong.
     EXPECT_TRUE(m_board.Holds(image, 0x34000));
@@ -115,7 +122,7 @@ TEST_F(WholeUpload, BinaryImageWithTheSfldBesideTheProgram)
     EXPECT_EQ(std::count(sfldCodes.begin(), sfldCodes.end(), BOOT_MODE_CMD), 0);
     // The board is back in its firmware; its sections read back with their checksums.
     m_log.Reset();
-    ASSERT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
+    ASSERT_TRUE(ConnectGps("GPS1:", m_log, m_info).Ok());
     EXPECT_TRUE(Logged(L"Main FW len:0x30000"));
     char crc[40];
     std::snprintf(crc, sizeof crc, "Main FW crc:0x%x", test::BoardFixture::WordAt(image, 0x34000));
@@ -128,7 +135,7 @@ TEST_F(WholeUpload, SRecordImage)
     StartBoard();
     const std::string text = receiver::MakeSampleSRecords(NewFirmware());
     const Bytes image = receiver::MakeSampleImage(NewFirmware());
-    ASSERT_EQ(Upload(Bytes(text.begin(), text.end()), "image.s37"), 0);
+    ASSERT_TRUE(Upload(Bytes(text.begin(), text.end()), "image.s37").Ok());
     EXPECT_TRUE(Shown(L"Image type: Motorola S-Record"));
     // The S-record image holds the FW checksum word too, and all of it went over.
     EXPECT_TRUE(m_board.Holds(image, image.size()));
@@ -144,21 +151,18 @@ TEST_F(WholeUpload, PfldUpdateAgreedEntersBootModeBeforeTheErase)
     options.pfldVersion = "1.08";
     options.sfldVersion = "IMAGE-1";
     const Bytes image = receiver::MakeSampleImage(options);
-    ASSERT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
+    ASSERT_TRUE(ConnectGps("GPS1:", m_log, m_info).Ok());
     const size_t before = board.Transcript().ReceivedBytes().size();
     m_log.Reset();
     m_imagePath = m_folder.File("image.bin");
     test::WriteFile(m_imagePath, image);
-    UploadJob job;
-    job.receiver = m_info;
-    EXPECT_EQ(RunUpload(L"GPS1:", platform::Widen(m_imagePath), job, m_log), kExitPrepareFailed);
-    EXPECT_TRUE(Logged(L"Canceled by user"));
-    EXPECT_EQ(m_log.PaneLines().back(), L"Upload failed");
+    EXPECT_EQ(RunUpdate(Request(), m_log).outcome.fault, Fault::PfldDeclined);
+    EXPECT_EQ(m_log.PaneLines().back(), L"Canceled by user");
     EXPECT_EQ(board.Transcript().ReceivedBytes().size(), before);
     EXPECT_TRUE(m_board.Holds(m_oldFlash, m_oldFlash.size()));
 
-    m_log.SetAnswer(platform::MessageAnswer::Yes);
-    ASSERT_EQ(Upload(image), 0);
+    m_pfldAnswer = PfldAnswer::Yes;
+    ASSERT_TRUE(Upload(image).Ok());
     for (const wchar_t* line : {L"SFLD section found", L"IMAGE-1.", L"PFLD mode ... On", L"Entering boot mode..."})
         EXPECT_TRUE(Logged(line)) << platform::Narrow(line);
     EXPECT_FALSE(Logged(L"FILE-1."));
@@ -171,7 +175,7 @@ TEST_F(WholeUpload, PfldUpdateAgreedEntersBootModeBeforeTheErase)
     EXPECT_TRUE(board.Transcript().Erases()[0].bootMode);
     EXPECT_TRUE(m_board.Holds(image, 0xC000));
     m_log.Reset();
-    ASSERT_TRUE(ConnectGps(L"GPS1:", m_log, m_info));
+    ASSERT_TRUE(ConnectGps("GPS1:", m_log, m_info).Ok());
     EXPECT_TRUE(Logged(L"Pfld ver:1.8 (1.08)"));
 }
 
@@ -194,11 +198,10 @@ TEST_P(UploadWithFault, ConvergesToTheRightFlash)
     auto& board = StartBoard();
     board.ArmFault(GetParam().fault);
     const Bytes image = receiver::MakeSampleImage(NewFirmware());
-    ASSERT_EQ(Upload(image), 0);
+    ASSERT_TRUE(Upload(image).Ok());
     EXPECT_EQ(board.ArmedFaults(), 0u) << "the fault never fired";
     for (const auto& line : GetParam().status)
         EXPECT_TRUE(Shown(line)) << platform::Narrow(line);
-    EXPECT_EQ(m_log.PaneLines().back(), L"Upload complete");
     EXPECT_TRUE(m_board.Holds(image, 0xC000));
 }
 
@@ -227,30 +230,31 @@ TEST_F(WholeUpload, TwoReceiversAtOnce)
     m_board.Start(Options(), m_oldFlash, "gps1");
     secondBoard.Start(Options(), m_oldFlash, "gps2");
     struct Run {
-        std::wstring port;
+        std::string port;
         Bytes image;
-        std::string path;
+        UpdateRequest request;
         test::LogRecorder log;
-        UploadJob job;
     } runs[2];
     for (int i = 0; i < 2; ++i) {
         Run& run = runs[i];
-        run.port = i == 0 ? L"GPS1:" : L"GPS2:";
+        run.port = i == 0 ? "GPS1:" : "GPS2:";
         run.image = receiver::MakeSampleImage(NewFirmware(0x10000 + 0x8000 * i));
-        run.path = m_folder.File("image" + std::to_string(i) + ".bin");
-        test::WriteFile(run.path, run.image);
-        ASSERT_TRUE(ConnectGps(run.port, run.log, run.job.receiver));
+        const std::string path = m_folder.File("image" + std::to_string(i) + ".bin");
+        test::WriteFile(path, run.image);
+        ReceiverInfo found;
+        ASSERT_TRUE(ConnectGps(run.port, run.log, found).Ok());
+        run.request.port = run.port;
+        run.request.receiver = found;
+        run.request.image = ReadImage(path);
     }
-    std::future<int> results[2];
+    std::future<Outcome> results[2];
     for (Run& run : runs)
-        results[&run - runs] = std::async(std::launch::async, [&run] {
-            return RunUpload(run.port, platform::Widen(run.path), run.job, run.log);
-        });
+        results[&run - runs] =
+            std::async(std::launch::async, [&run] { return RunUpdate(run.request, run.log).outcome; });
     const test::BoardFixture* boards[2] = {&m_board, &secondBoard};
     for (int i = 0; i < 2; ++i) {
         ASSERT_EQ(results[i].wait_for(kUploadLimit), std::future_status::ready) << i;
-        EXPECT_EQ(results[i].get(), kExitOk) << i;
-        EXPECT_EQ(runs[i].log.PaneLines().back(), L"Upload complete") << i;
+        EXPECT_TRUE(results[i].get().Ok()) << i;
         // Up to the FW end: a binary upload does not send the checksum word.
         EXPECT_TRUE(boards[i]->Holds(runs[i].image, runs[i].image.size() - 4));
     }
@@ -271,30 +275,34 @@ TEST_F(WholeUpload, RepeatedFailureStopsAfterFiveAttempts)
         auto& board = StartBoard();
         for (int i = 0; i < 6; ++i)
             board.ArmFault(OneShotFault::RejectRecord(transfer, record, BAD_CSUM));
-        EXPECT_EQ(Upload(receiver::MakeSampleImage(NewFirmware())), kExitHandoffFailed);
-        EXPECT_TRUE(Logged(L"Upload stopped after 5 failed attempts: ERROR: BAD_CSUM"));
-        EXPECT_EQ(m_log.PaneLines().back(), L"Upload failed");
+        const Outcome outcome = Upload(receiver::MakeSampleImage(NewFirmware()));
+        EXPECT_EQ(outcome.fault, Fault::TooManyAttempts);
+        EXPECT_EQ(outcome.cause, Fault::ReceiverError);
+        EXPECT_EQ(outcome.code, BAD_CSUM);
+        EXPECT_EQ(outcome.attempts, 5);
+        EXPECT_EQ(m_log.PaneLines().back(), L"Upload stopped after 5 failed attempts: ERROR: BAD_CSUM");
         EXPECT_EQ(board.ArmedFaults(), 1u);
         EXPECT_EQ(board.Transcript().Erases().size(), erases);
-        EXPECT_FALSE(m_log.UploadInProgress());
     }
 }
 
-// A receiver that vanishes mid-programming ends the upload once it has been
-// silent for the limit, instead of leaving velmor waiting for ever.
-TEST_F(WholeUpload, ReceiverGoneMidProgrammingEndsTheUpload)
+// A receiver whose line goes away mid-upload (an adapter pulled out) ends the
+// upload at once, saying so and where the flash was left.
+TEST_F(WholeUpload, PortGoneMidUploadEndsItAtOnce)
 {
     auto& board = StartBoard();
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Upload(receiver::MakeSampleImage(NewFirmware()), "image.bin", UploadLimits {3s},
-                     [&] {
-                         ASSERT_TRUE(board.Transcript().WaitForErases(1, 60s));
-                         m_board.Stop();
-                     }),
-              kExitHandoffFailed);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 40s);
-    EXPECT_TRUE(Logged(L"Upload stopped: No answer from the receiver."));
-    EXPECT_EQ(m_log.PaneLines().back(), L"Upload failed");
+    std::chrono::steady_clock::time_point gone;
+    const Outcome outcome = Upload(receiver::MakeSampleImage(NewFirmware()), "image.bin", {}, [&] {
+        ASSERT_TRUE(board.Transcript().WaitForErases(1, 60s));
+        m_board.Stop();
+        gone = std::chrono::steady_clock::now();
+    });
+    EXPECT_LT(std::chrono::steady_clock::now() - gone, 2s);
+    EXPECT_EQ(outcome.fault, Fault::LineGone);
+    EXPECT_EQ(outcome.device, m_folder.File("gps1"));
+    EXPECT_NE(outcome.flash.stage, FlashState::Stage::Untouched);
+    EXPECT_TRUE(outcome.flash.PfldAreaOpen());
+    EXPECT_EQ(m_log.PaneLines().back(), platform::Widen("Upload stopped: " + m_folder.File("gps1") + ": the port went away"));
 }
 
 INSTANTIATE_TEST_SUITE_P(BoardFaults, UploadWithFault, ::testing::ValuesIn(FaultCases()),

@@ -25,12 +25,12 @@ TEST(SfldChoice, MissingOrBrokenSfldHex)
     test::LogRecorder log;
     UploadJob job;
 
-    EXPECT_FALSE(PrepareImage(platform::Widen(image), job, log));
+    EXPECT_EQ(PrepareImage(ReadImage(image), job, log).fault, Fault::ImageRefused);
     EXPECT_EQ(log.StatusLines(), std::vector<std::wstring> {platform::Widen("Can not open '" + sfldHex + "'")});
 
     log.Reset();
     test::WriteFile(sfldHex, std::string("S3 not a record\n"));
-    EXPECT_FALSE(PrepareImage(platform::Widen(image), job, log));
+    EXPECT_EQ(PrepareImage(ReadImage(image), job, log).fault, Fault::ImageRefused);
     EXPECT_EQ(log.PaneLines(), (std::vector<std::wstring> {L"Opening SFLD ...", L"SFLD section skipped",
                                                           L"Incorrect SFLD."}));
     std::filesystem::remove(sfldHex);

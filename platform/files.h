@@ -1,0 +1,16 @@
+// Whole files read at once, for the images and loaders that must not change
+// between the checks and the upload.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Reads the regular file at `path`, as named (bytes, never converted or cut),
+// up to `maxBytes`. False, with the reason in `why`, when it cannot be opened,
+// is no regular file (a FIFO, a device, a folder), or is larger.
+bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes, std::string& why);
+
+} // namespace platform
