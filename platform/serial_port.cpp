@@ -81,6 +81,17 @@ int RemainingMs(std::chrono::steady_clock::time_point deadline)
 
 } // namespace
 
+termios RawLineSettings(termios settings)
+{
+    cfmakeraw(&settings);
+    settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
+    settings.c_cflag |= CS8 | CLOCAL | CREAD;
+    settings.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | ISTRIP | IGNBRK | BRKINT | PARMRK | IGNPAR);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    return settings;
+}
+
 uint32_t LineErrorFlags(const LineCounters& before, const LineCounters& after)
 {
     uint32_t flags = 0;
@@ -169,12 +180,7 @@ bool SerialPort::Configure(uint32_t baud)
     }
     ReadCounters(m_fd, m_counters);
 
-    cfmakeraw(&settings);
-    settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
-    settings.c_cflag |= CS8 | CLOCAL | CREAD;
-    settings.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | ISTRIP | IGNBRK | BRKINT | PARMRK | IGNPAR);
-    settings.c_cc[VMIN] = 0;
-    settings.c_cc[VTIME] = 0;
+    settings = RawLineSettings(settings);
     if (!ApplySpeed(m_fd, settings, baud))
         return false;
 

@@ -30,6 +30,12 @@ struct LineCounters {
     uint64_t bufferOverrun = 0; // receive buffer full
 };
 
+// The settings a port is opened with, from what the driver held: raw 8N1, no
+// flow control, modem lines ignored and not dropped on close, polled reads.
+// (A pseudo-terminal forces 8 data bits and no parity whatever it is given, so
+// only this shows what the driver is handed.)
+termios RawLineSettings(termios settings);
+
 // Flags for what changed between two readings of the counters.
 uint32_t LineErrorFlags(const LineCounters& before, const LineCounters& after);
 

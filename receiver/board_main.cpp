@@ -43,6 +43,7 @@ const std::map<std::string, receiver::BoardFault> kFaultNames = {
     {"no-rid", receiver::BoardFault::NoRid},
     {"junk", receiver::BoardFault::Junk},
     {"bad-cell", receiver::BoardFault::BadCell},
+    {"fall-back", receiver::BoardFault::FallBack},
 };
 
 [[noreturn]] void UsageError(const std::string& message)

@@ -18,6 +18,7 @@ enum class BoardFault {
     NoRid,       // the identification query goes unanswered
     Junk,        // junk bytes and a cut sentence follow every reply
     BadCell,     // programming leaves the first byte of every data record inverted
+    FallBack,    // once it has erased, an SFLD the host leaves is gone: the resident loader runs again
 };
 
 enum class OneShotKind {
@@ -69,7 +70,7 @@ public:
     bool FireSilentPoll();
 
 private:
-    static constexpr size_t kFaultCount = 5;
+    static constexpr size_t kFaultCount = 6;
 
     static size_t Index(BoardFault fault) { return static_cast<size_t>(fault); }
     template <typename Match>

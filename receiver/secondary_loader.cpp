@@ -42,6 +42,7 @@ void SecondaryLoader::Start(std::span<const uint8_t> ram)
     m_rate = kWakeRate;
     m_attention = false;
     m_bootMode = false;
+    m_erased = false;
     m_records.Stop();
 }
 
@@ -210,6 +211,7 @@ bool SecondaryLoader::Acknowledged(Clock::time_point now)
 {
     if (m_state == State::AwaitRange && m_records.LastKind() == RecordKind::Range) {
         m_state = State::Erasing;
+        m_erased = true;
         m_nextSector = kFlashBase + (m_erase.start - kFlashBase) / kSectorSize * kSectorSize;
         m_sectorDue = now + m_sectorTime;
         return false;

@@ -48,6 +48,8 @@ public:
     // Erase progress and the record exchange's timed work, answered at Rate().
     bool Tick(Clock::time_point now, bool arriving, std::string& out);
     Clock::time_point NextDue() const;
+    // Whether it has begun an erase since it started.
+    bool Erased() const { return m_erased; }
 
 private:
     enum class State {
@@ -78,6 +80,7 @@ private:
     std::string m_version;
     bool m_attention = false;   // the last command byte was SYNC_CODE, which ERASE_CMD must follow
     bool m_bootMode = false;
+    bool m_erased = false;
     EraseEntry m_erase;         // the range taken, and the erase's progress
     uint32_t m_nextSector = 0;
     Clock::time_point m_sectorDue;

@@ -252,6 +252,13 @@ void SimulatedBoard::Interpret(uint8_t byte, unsigned baud, Clock::time_point no
         return;
     }
     case BoardMode::Sfld: {
+        if (m_faults.IsOn(BoardFault::FallBack) && baud == SecondaryLoader::kWakeRate && m_sfld.Erased()) {
+            // The host came back at the wake-up rate after an attempt: this
+            // board's SFLD did not survive it, its resident loader takes over.
+            EnterMode(BoardMode::Pfl, now);
+            Interpret(byte, baud, now);
+            return;
+        }
         bool completed = false;
         {
             std::lock_guard lock(m_flashMutex);

@@ -73,7 +73,7 @@ int RunInfo(const std::string& port, bool asJson, const SignalStop& signals)
     ReceiverInfo info;
     const Outcome outcome = ConnectGps(port, report, info, signals.Token());
     if (!outcome.Ok())
-        std::fprintf(stderr, "%s: %s\n", port.c_str(), FaultText(outcome).c_str());
+        std::fprintf(stderr, "%s %s\n", port.c_str(), FaultText(outcome).c_str());
     if (asJson)
         PrintJson({{"port", JsonText(port)},
                    {"found", outcome.Ok()},

@@ -410,5 +410,45 @@ TEST_F(Cli, StopsAndDeadlines)
     EXPECT_TRUE(m_boards[0]->Holds(receiver::MakeSampleImage(NewFirmware()), 0xC000));
 }
 
+// An upload stopped during the erase or the programming leaves the receiver
+// in its loader, which "info" finds and "flash --recover" finishes without
+// restarting the receiver: the flash then holds the image.
+TEST_F(Cli, InterruptedUploadIsRecovered)
+{
+    receiver::BoardOptions slowErase;
+    slowErase.sectorEraseTime = 1s;
+    // Programming takes a few seconds as it is: every record waits for its REC_WAIT_CODE.
+    const struct {
+        const char* legend;
+        receiver::BoardOptions board;
+        std::string waitFor;
+        std::string stage;
+    } rows[] = {{"erase", slowErase, "Erasing FLASH...", "erasing"},
+                {"programming", {}, "FLASH Programming...", "programming"}};
+    const std::string image = Image(NewFirmware());
+    for (const auto& row : rows) {
+        std::filesystem::remove(m_folder.File(cli::LogName(Port(0))));
+        Board(0, row.board);
+        const CliRun stopped = RunCli({"flash", image, "--port", Port(0), "--json"}, false, [&](pid_t pid) {
+            ASSERT_TRUE(LogHas(0, row.waitFor));
+            kill(pid, SIGINT);
+        });
+        ASSERT_EQ(stopped.results.size(), 1u) << row.legend << ": " << stopped.out;
+        EXPECT_EQ(stopped.results[0]["flash"]["stage"], row.stage) << row.legend;
+
+        if (row.stage == "erasing") {
+            const CliRun info = RunCli({"info", "--port", Port(0), "--json"});
+            EXPECT_EQ(info.status, 4) << row.legend;
+            ASSERT_EQ(info.results.size(), 1u) << row.legend;
+            EXPECT_TRUE(info.results[0]["loader_answered"]) << row.legend;
+        }
+
+        const CliRun recovered =
+            RunCli({"flash", image, "--port", Port(0), "--recover", "--pfld", "yes", "--no-verify"});
+        EXPECT_EQ(recovered.status, 0) << row.legend << ": " << recovered.err;
+        EXPECT_TRUE(m_boards[0]->Holds(receiver::MakeSampleImage(NewFirmware()), 0xC000)) << row.legend;
+    }
+}
+
 } // namespace
 } // namespace velmor

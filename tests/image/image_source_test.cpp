@@ -110,6 +110,11 @@ TEST(ImageSourceFile, SRecordFilesAndBinaryImages)
               + test::S3Line(0x30000000, {}) + "\n" + test::S3Line(0x10000002, {3}) + "\n"
               + test::S3Line(0x10000040, {4}) + "\n"),
          kSRecord, true, kBase, kBase, 0x41, {{kBase, {1, 2, 3}}, {0x10000040, {4}}}},
+        // An SFLD whose data reach the top of the address space: what comes
+        // after, at 0, does not follow on (its size wraps, and is refused later).
+        {"data up to the top of the address space", "top.s19",
+         Text(test::S3Line(0xFFFFFFFC, {1, 2, 3, 4}) + "\n" + test::S3Line(0, {5, 6}) + "\n"), kSRecord, true, 0,
+         0, 0, {{0xFFFFFFFC, {1, 2, 3, 4}}, {0, {5, 6}}}},
         {"S1 and S2 lines only", "s1s2.s19", Text("S1050000AABB95\nS206000000AABB94\n"), kSRecord, true, 0xFFFFFFFF,
          0xFFFFFFFF, 1},
         {"a blank line", "blank.s19", Text("S307100000000102E5\n\nS307100000020102E3\n"), kSRecord, false},

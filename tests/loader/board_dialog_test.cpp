@@ -2,6 +2,7 @@
 // as a user drives it: "Connect GPS" and "Load", and the command terminal.
 #include "loader/loader_dialog.h"
 #include "loader/loader_resources.h"
+#include "loader/upload/update_operation.h"
 #include "platform/dialog/gui_caller.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -9,6 +10,7 @@
 #include "tests/platform/gui_wait.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/image_files.h"
+#include "tests/support/log_recorder.h"
 #include "tests/support/pty_peer.h"
 
 #include <QComboBox>
@@ -19,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 
 namespace velmor {
 namespace {
@@ -97,6 +100,45 @@ TEST_F(EndToEnd, ConnectAndLoadOnGps2)
     EXPECT_TRUE(uploaded);
     EXPECT_TRUE(m_board.Holds(image, test::BoardFixture::WordAt(image, 0x4024) - 0x10000000));
     EXPECT_TRUE(m_messages.Messages().empty());
+}
+
+// An upload left unfinished (stopped during the erase): "Connect GPS" finds
+// the loader still running and says what to do, "Load" asks about the PFLD it
+// cannot know and, answered Yes, finishes the upload without a restart.
+TEST_F(EndToEnd, UnfinishedUploadIsFinished)
+{
+    receiver::BoardOptions slowErase;
+    slowErase.sectorEraseTime = 1s;
+    auto& board = m_board.Start(slowErase, receiver::MakeSampleImage({}));
+    const auto image = test::ReadFile(platform::ProgramDirectory() + "MarnethAndPfl.bin");
+    {
+        test::LogRecorder log;
+        UpdateRequest request;
+        request.port = "GPS1:";
+        request.image = ReadImage(platform::ProgramDirectory() + "MarnethAndPfl.bin");
+        std::stop_source stop;
+        auto run = std::async(std::launch::async, [&] { return RunUpdate(request, log, stop.get_token()); });
+        ASSERT_TRUE(board.Transcript().WaitForErases(1, 60s));
+        stop.request_stop();
+        ASSERT_EQ(run.get().outcome.fault, Fault::Stopped);
+    }
+    test::BoxAnswers yes(platform::MessageAnswer::Yes);
+    LoaderDialog dialog(m_gui);
+    bool uploaded = false;
+    RunDialog(dialog, [&] {
+        QTest::mouseClick(dialog.Item(kIdConnect), Qt::LeftButton);
+        EXPECT_TRUE(PaneHas(dialog, L"A GPS loader answers at 19200: an upload was left unfinished."));
+        EXPECT_EQ(Pane(dialog).back(), L"Press \"Load\" to upload again; do not switch the receiver off.");
+        ASSERT_TRUE(dialog.IsItemEnabled(kIdLoad));
+        QTest::mouseClick(dialog.Item(kIdLoad), Qt::LeftButton);
+        uploaded = WaitUntil([&] { return PaneHas(dialog, L"Upload complete"); }, 45s);
+    });
+    EXPECT_TRUE(uploaded);
+    ASSERT_EQ(yes.Messages().size(), 1u);
+    EXPECT_EQ(yes.Messages()[0].text, L"PFLD update requiered.\r\nContinue ?");
+    EXPECT_EQ(yes.Messages()[0].caption, L" Warning: Unsafe mode");
+    EXPECT_EQ(yes.Messages()[0].buttons, platform::MessageButtons::YesNo);
+    EXPECT_TRUE(m_board.Holds(image, test::BoardFixture::WordAt(image, 0x4024) - 0x10000000));
 }
 
 TEST_F(EndToEnd, NoBoardAnswers)

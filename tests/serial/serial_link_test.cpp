@@ -51,45 +51,62 @@ TEST_F(SerialPortTest, OpenChecksTheRateAndReportsFailures)
     EXPECT_EQ(outcome.fault, Fault::PortUnusable);
     EXPECT_TRUE(m_log.HasStatusLine(L"SetCommState return error"));
 
-    // A line left cooked, 7E2 and with both kinds of flow control by an earlier program.
+    // A line an earlier program left cooked and with flow control is made raw
+    // (the settings themselves: LineSettings). 38400 is accepted although the
+    // loader never asks for it.
     {
-        const int other = open((m_folder.Path() + "/gps1").c_str(), O_RDWR | O_NOCTTY);
-        ASSERT_GE(other, 0);
+        const int earlier = open((m_folder.Path() + "/gps1").c_str(), O_RDWR | O_NOCTTY);
         termios cooked {};
-        ASSERT_EQ(tcgetattr(other, &cooked), 0);
-        cooked.c_cflag = (cooked.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
-        cooked.c_iflag |= IXON | IXOFF | ICRNL | ISTRIP;
-        cooked.c_lflag |= ICANON | ECHO | ISIG;
-        cooked.c_oflag |= OPOST;
-        ASSERT_EQ(tcsetattr(other, TCSANOW, &cooked), 0);
-        close(other);
+        ASSERT_EQ(tcgetattr(earlier, &cooked), 0);
+        cooked.c_iflag |= IXON | IXOFF;
+        cooked.c_lflag |= ICANON | ECHO;
+        ASSERT_EQ(tcsetattr(earlier, TCSANOW, &cooked), 0);
+        close(earlier);
     }
-    // 38400 is accepted although the loader never asks for it.
     auto port = SerialOpen("GPS1:", 38400, m_log, outcome);
     ASSERT_NE(port, nullptr);
     EXPECT_EQ(m_peer.Speed(), 38400u);
+    termios applied {};
+    ASSERT_EQ(tcgetattr(dynamic_cast<platform::SerialPort&>(*port).Descriptor(), &applied), 0);
+    EXPECT_EQ(applied.c_iflag & (IXON | IXOFF), 0u);
+    EXPECT_EQ(applied.c_lflag & (ICANON | ECHO), 0u);
     // No sharing: the port is refused while it is open, also to programs that
-    // take no lock (the tty's exclusive mode).
+    // take no lock (the tty's exclusive mode), and given back when it closes.
     EXPECT_EQ(SerialOpen("GPS1:", 4800, m_log, outcome), nullptr);
     EXPECT_EQ(outcome.fault, Fault::PortBusy);
     EXPECT_TRUE(m_log.HasPaneLine(platform::Widen(m_folder.Path() + "/gps1: busy, another program holds it")));
+    const int other = open((m_folder.Path() + "/gps1").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     int exclusive = 0;
-    const int fd = dynamic_cast<platform::SerialPort&>(*port).Descriptor();
-    EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 1);
-
-    // The line settings as the driver holds them: raw 8N1, no flow control.
-    termios settings {};
-    ASSERT_EQ(tcgetattr(fd, &settings), 0);
-    EXPECT_EQ(settings.c_cflag & CSIZE, tcflag_t(CS8));
-    EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
-    EXPECT_EQ(settings.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
-    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(settings.c_oflag & OPOST, 0u);
-
     port.reset();
+    EXPECT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    close(other);
     port = SerialOpen("GPS1:", 4800, m_log, outcome);
     EXPECT_NE(port, nullptr);
+}
+
+// What the driver is handed, from a line an earlier program left cooked, 7E2,
+// with both kinds of flow control and hang-up on close.
+TEST(LineSettings, RawEightNoParityOneStopNoFlowControl)
+{
+    termios cooked {};
+    cooked.c_cflag = CS7 | PARENB | CSTOPB | CRTSCTS | HUPCL;
+    cooked.c_iflag = IXON | IXOFF | IXANY | ICRNL | ISTRIP | INPCK | BRKINT | PARMRK;
+    cooked.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
+    cooked.c_oflag = OPOST | ONLCR;
+    cooked.c_cc[VMIN] = 1;
+    cooked.c_cc[VTIME] = 5;
+    const termios raw = platform::RawLineSettings(cooked);
+    EXPECT_EQ(raw.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(raw.c_cflag & (PARENB | CSTOPB | CRTSCTS | HUPCL), 0u);
+    EXPECT_EQ(raw.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
+    EXPECT_EQ(raw.c_iflag & (IXON | IXOFF | IXANY | ICRNL | ISTRIP | INPCK | BRKINT | PARMRK), 0u);
+    EXPECT_EQ(raw.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(raw.c_oflag & OPOST, 0u);
+    EXPECT_EQ(raw.c_cc[VMIN], 0);
+    EXPECT_EQ(raw.c_cc[VTIME], 0);
 }
 
 TEST_F(SerialPortTest, BytesSpeedAndVanishing)

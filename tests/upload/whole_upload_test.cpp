@@ -104,6 +104,21 @@ TEST_F(WholeUpload, BinaryImageWithTheSfldBesideTheProgram)
     for (const wchar_t* line : {L"Image Start address: 0x40000000", L"FLASH erasing complete.", L"13 sectors erased.",
                                 L"FLASH Programing Complete.", L"FLASH upload complete.", L"Address:0x10033800."})
         EXPECT_TRUE(Shown(line)) << platform::Narrow(line);
+    // Progress in each phase against the phase's own total: the hand-off has
+    // none, the erase and the programming count the image's bytes.
+    const auto reports = m_log.ProgressReports();
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front(), test::LogRecorder::Report(Phase::Handoff, 0, 0));
+    EXPECT_NE(std::find(reports.begin(), reports.end(), test::LogRecorder::Report(Phase::Erase, 0, 0x34000)),
+              reports.end());
+    EXPECT_EQ(reports.back(), test::LogRecorder::Report(Phase::Program, 0x34000, 0x34000));
+    uint64_t done = 0;
+    for (const auto& [phase, now, total] : reports)
+        if (phase == Phase::Program) {
+            EXPECT_EQ(total, 0x34000u);
+            EXPECT_GE(now, done);
+            done = now;
+        }
 
     // The flash first, then what crossed the wire: a failure says which went wrong.
     EXPECT_TRUE(m_board.Holds(image, 0x34000));
@@ -261,20 +276,27 @@ TEST_F(WholeUpload, TwoReceiversAtOnce)
 }
 
 // A failure that repeats on every attempt ends the upload after five of them,
-// with the last attempt's reason; the sixth fault is never met.
+// with the last attempt's reason; the sixth fault is never met. A receiver
+// that falls back to its resident loader after each failure gets its SFLD
+// again each time, and those good SFLD uploads do not reset the count.
 TEST_F(WholeUpload, RepeatedFailureStopsAfterFiveAttempts)
 {
     const struct {
+        const char* legend;
         Transfer transfer;
         int record;
+        bool fallBack;
         size_t erases;
-    } rows[] = {{Transfer::Sfld, 1, 0}, {Transfer::Flash, 3, 5}};
-    for (const auto& [transfer, record, erases] : rows) {
-        SCOPED_TRACE(transfer == Transfer::Sfld ? "SFLD" : "flash");
+        size_t sfldUploads;
+    } rows[] = {{"SFLD", Transfer::Sfld, 1, false, 0, 0}, {"flash", Transfer::Flash, 3, false, 5, 1},
+                {"flash, SFLD again each time", Transfer::Flash, 3, true, 5, 5}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.legend);
         m_log.Reset();
         auto& board = StartBoard();
+        board.SetFault(receiver::BoardFault::FallBack, row.fallBack);
         for (int i = 0; i < 6; ++i)
-            board.ArmFault(OneShotFault::RejectRecord(transfer, record, BAD_CSUM));
+            board.ArmFault(OneShotFault::RejectRecord(row.transfer, row.record, BAD_CSUM));
         const Outcome outcome = Upload(receiver::MakeSampleImage(NewFirmware()));
         EXPECT_EQ(outcome.fault, Fault::TooManyAttempts);
         EXPECT_EQ(outcome.cause, Fault::ReceiverError);
@@ -282,7 +304,13 @@ TEST_F(WholeUpload, RepeatedFailureStopsAfterFiveAttempts)
         EXPECT_EQ(outcome.attempts, 5);
         EXPECT_EQ(m_log.PaneLines().back(), L"Upload stopped after 5 failed attempts: ERROR: BAD_CSUM");
         EXPECT_EQ(board.ArmedFaults(), 1u);
-        EXPECT_EQ(board.Transcript().Erases().size(), erases);
+        EXPECT_EQ(board.Transcript().Erases().size(), row.erases);
+        const auto sfld = board.Transcript().Records(Transfer::Sfld);
+        EXPECT_EQ(size_t(std::count_if(sfld.begin(), sfld.end(),
+                                       [](const receiver::RecordEntry& r) {
+                                           return r.kind == receiver::RecordKind::End && r.answer == SYNC_CODE;
+                                       })),
+                  row.sfldUploads);
     }
 }
 
