@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <sys/mount.h>
@@ -23,6 +24,7 @@ namespace platform {
 namespace {
 
 constexpr size_t kMaxPrimaryPartitions = 4;
+constexpr uint64_t kMbrLastSector = UINT32_MAX;   // an MBR entry holds 32-bit sector numbers
 
 struct StoreObject {
     std::string path;
@@ -161,14 +163,23 @@ public:
         fdisk_context* cxt = object->context;
         if (!fdisk_has_label(cxt) && fdisk_create_disklabel(cxt, "dos") != 0)
             return false;
+        const uint8_t wanted = type ? type : kDefaultPartitionType;
         fdisk_label* label = fdisk_get_label(cxt, nullptr);
-        fdisk_parttype* partType = fdisk_label_get_parttype_from_code(label, type ? type : kDefaultPartitionType);
+        fdisk_parttype* partType = fdisk_label_get_parttype_from_code(label, wanted);
         fdisk_partition* pa = fdisk_new_partition();
+        // Explicit: libfdisk would otherwise round the end to its alignment.
         bool ok = pa && partType && fdisk_partition_set_partno(pa, size_t(index)) == 0
             && fdisk_partition_start_follow_default(pa, 1) == 0 && fdisk_partition_set_size(pa, sectors) == 0
-            && fdisk_partition_set_type(pa, partType) == 0 && fdisk_add_partition(cxt, pa, nullptr) == 0;
+            && fdisk_partition_size_explicit(pa, 1) == 0 && fdisk_partition_set_type(pa, partType) == 0
+            && fdisk_add_partition(cxt, pa, nullptr) == 0;
         fdisk_unref_partition(pa);
-        return ok && fdisk_write_disklabel(cxt) == 0;
+        // libfdisk reads the entry back from the very sector it writes: one past sector 2^32 - 1
+        // reads as start 0 and size 0, and is never written.
+        if (!ok || !Holds(cxt, size_t(index), wanted, sectors)) {
+            Reload(*object);
+            return false;
+        }
+        return fdisk_write_disklabel(cxt) == 0;
     }
 
     bool CloseHandle(StorageHandle handle) override
@@ -217,9 +228,38 @@ private:
     // Only a blank store or an MBR with nothing mounted takes a table: anything else may be someone's data.
     bool Writable(StoreObject& store) const
     {
-        if (fdisk_has_label(store.context) && !fdisk_is_label(store.context, DOS))
+        if (fdisk_has_label(store.context) ? !fdisk_is_label(store.context, DOS) : !FirstSectorBlank(store))
             return false;
         return Mounts(store).empty() && ForeignContent(store.path).empty();
+    }
+
+    // Random data, or a filesystem libblkid does not name, has no table either, but is not blank.
+    static bool FirstSectorBlank(const StoreObject& store)
+    {
+        std::vector<char> sector(fdisk_get_sector_size(store.context));
+        std::ifstream in(store.path, std::ios::binary);
+        return in.read(sector.data(), std::streamsize(sector.size()))
+            && std::all_of(sector.begin(), sector.end(), [](char byte) { return byte == 0; });
+    }
+
+    // Whether the table in memory, the sector libfdisk writes, holds partition `index` with this type and size.
+    static bool Holds(fdisk_context* cxt, size_t index, uint8_t type, uint64_t sectors)
+    {
+        fdisk_partition* pa = nullptr;
+        if (fdisk_get_partition(cxt, index, &pa) != 0 || !pa)
+            return false;
+        fdisk_parttype* partType = fdisk_partition_get_type(pa);
+        const bool holds = fdisk_partition_is_used(pa) && fdisk_partition_get_size(pa) == sectors && partType
+            && fdisk_parttype_get_code(partType) == type;
+        fdisk_unref_partition(pa);
+        return holds;
+    }
+
+    // Drops what the context holds unwritten by reading the store again.
+    static void Reload(StoreObject& store)
+    {
+        fdisk_deassign_device(store.context, 1);
+        fdisk_assign_device(store.context, store.path.c_str(), 0);
     }
 
     // Start and length in sectors of each partition in use.
@@ -276,6 +316,12 @@ private:
         return true;
     }
 
+    // The sectors of a free run from `start` that an MBR entry can describe.
+    static uint64_t Describable(uint64_t start, uint64_t sectors)
+    {
+        return start > kMbrLastSector ? 0 : std::min(sectors, kMbrLastSector - start + 1);
+    }
+
     static uint64_t LargestFree(StoreObject& store)
     {
         fdisk_context* cxt = store.context;
@@ -283,7 +329,7 @@ private:
             // A fresh table starts its first partition at the first usable sector.
             const uint64_t first = fdisk_get_first_lba(cxt);
             const uint64_t total = fdisk_get_nsectors(cxt);
-            return total > first ? total - first : 0;
+            return total > first ? Describable(first, total - first) : 0;
         }
         if (UsedPartitions(store).size() >= kMaxPrimaryPartitions)
             return 0;
@@ -293,7 +339,7 @@ private:
         uint64_t largest = 0;
         for (size_t i = 0; i < fdisk_table_get_nents(table); ++i)
             if (fdisk_partition* pa = fdisk_table_get_partition(table, i))
-                largest = std::max<uint64_t>(largest, fdisk_partition_get_size(pa));
+                largest = std::max(largest, Describable(fdisk_partition_get_start(pa), fdisk_partition_get_size(pa)));
         fdisk_unref_table(table);
         return largest;
     }

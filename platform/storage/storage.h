@@ -29,9 +29,12 @@ public:
     // Unmounts every filesystem that lies on the store, however it was mounted.
     virtual bool DismountStore(StorageHandle store) = 0;
     // Wipes the signatures inside the old partitions and leaves an empty table.
-    // Refused on a mounted store, and on one that holds anything but an MBR.
+    // Refused on a mounted store, and on one that holds anything but an MBR or
+    // a first sector of zeros.
     virtual bool FormatStore(StorageHandle store) = 0;
-    // Type 0 means the store's default type. Refused like FormatStore.
+    // Type 0 means the store's default type. Refused like FormatStore, and when
+    // the table could not hold exactly that partition (an MBR ends at sector
+    // 2^32 - 1): nothing is written then.
     virtual bool CreatePartition(StorageHandle store, const std::u16string& name, uint8_t type, uint64_t sectors) = 0;
     virtual bool CloseHandle(StorageHandle handle) = 0;
     // The HAL reboot request; other codes are ignored.

@@ -179,30 +179,34 @@ bool RunStartUp(platform::Storage& storage, BoxRecorder& boxes)
 // Every store gets the wizard (the old layout; Cancel leaves it as it was), a
 // message, or nothing. A store with no partition (blank, or an empty table) is
 // met like a partition that cannot be opened: reported, then made unasked in
-// the layout the wizard leaves. A store holding a filesystem or a table the
-// storage layer does not handle is left as it is.
+// the layout the wizard leaves. A store holding a filesystem, data, or a table
+// the storage layer does not handle is left as it is.
 TEST(StartUpTest, EachStoreGetsTheWizardAMessageOrNothing)
 {
     const struct {
         const char* legend;
-        std::string sfdisk;   // a line of sfdisk script run on the store
+        std::string sfdisk;   // sfdisk script run on the store
         std::string mkfs;     // a filesystem made over the whole store
+        uint64_t noise;       // bytes of random data then written from the store's start
         std::optional<Op> failing;
         std::vector<Notice> boxes;
         bool wizard;
         bool created;   // one type 4 partition over the store now; else the store is unchanged
     } rows[] = {
-        {"type 6", "type=6", "", {}, {}, true, false},
-        {"type 4", "type=4", "", {}, {kFinishedNoReboot}, false, false},
-        {"type 0b", "type=b", "", {}, {}, false, false},
-        {"store not opened", "type=6", "", Op::OpenStore, {kStoreNotOpened}, false, false},
-        {"partition not opened", "type=6", "", Op::OpenPartition, {kPartitionNotOpened}, false, false},
-        {"no partition information", "type=6", "", Op::GetPartitionInfo, {}, false, false},
-        {"blank store", "", "", {}, {kPartitionNotOpened}, false, true},
-        {"empty table", "label: dos", "", {}, {kPartitionNotOpened}, false, true},
-        {"FAT over the whole store", "", "mkfs.vfat", {}, {kPartitionNotOpened}, false, false},
-        {"ext2 over the whole store", "", "mkfs.ext2 -q -F", {}, {kPartitionNotOpened}, false, false},
-        {"empty GPT", "label: gpt", "", {}, {kPartitionNotOpened}, false, false},
+        {"type 6", "type=6", "", 0, {}, {}, true, false},
+        {"type 4", "type=4", "", 0, {}, {kFinishedNoReboot}, false, false},
+        {"type 0b", "type=b", "", 0, {}, {}, false, false},
+        {"store not opened", "type=6", "", 0, Op::OpenStore, {kStoreNotOpened}, false, false},
+        {"partition not opened", "type=6", "", 0, Op::OpenPartition, {kPartitionNotOpened}, false, false},
+        {"no partition information", "type=6", "", 0, Op::GetPartitionInfo, {}, false, false},
+        {"blank store", "", "", 0, {}, {kPartitionNotOpened}, false, true},
+        {"empty table", "label: dos", "", 0, {}, {kPartitionNotOpened}, false, true},
+        {"FAT over the whole store", "", "mkfs.vfat", 0, {}, {kPartitionNotOpened}, false, false},
+        {"ext2 over the whole store", "", "mkfs.ext2 -q -F", 0, {}, {kPartitionNotOpened}, false, false},
+        {"empty GPT", "label: gpt", "", 0, {}, {kPartitionNotOpened}, false, false},
+        {"GPT with a partition", "label: gpt\n,", "", 0, {}, {}, false, false},
+        {"random data", "", "", kStoreBytes, {}, {kPartitionNotOpened}, false, false},
+        {"FAT, boot sector damaged", "", "mkfs.vfat", 512, {}, {kPartitionNotOpened}, false, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
@@ -211,6 +215,7 @@ TEST(StartUpTest, EachStoreGetsTheWizardAMessageOrNothing)
             image.Sfdisk(row.sfdisk);
         if (!row.mkfs.empty())
             image.Filesystem(row.mkfs);
+        image.Noise(row.noise);
         const std::vector<char> before = image.Bytes();
         BoxRecorder boxes;
         FailingStorage storage;
@@ -264,9 +269,12 @@ TEST(WizardTest, ContinueShowsEachStepAndReportsEveryFailure)
         std::wstring status;
         bool buttonsEnabled;
         std::vector<std::string> partitions;
+        uint64_t bytes = kStoreBytes;
     } rows[] = {
         {"converted", {}, 0, false, {kFinishedRebooting}, kCreating, false, kType4},
         {"converted after a dismount", {}, 0, true, {kFinishedRebooting}, kCreating, false, kType4},
+        {"converted, as far as an MBR reaches", {}, 0, false, {kFinishedRebooting}, kCreating, false,
+         {"start=2048,size=4294965248,type=4"}, 3ull << 40},
         {"store not opened", Op::OpenStore, 1, false, {kStoreNotOpened}, kIntroduction, true, kType6},
         {"partition not opened", Op::OpenPartition, 1, false, {kPartitionNotOpened, kPartitionNotCreated},
          kCreating, true, kType6},
@@ -281,7 +289,7 @@ TEST(WizardTest, ContinueShowsEachStepAndReportsEveryFailure)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
-        StoreImage image;
+        StoreImage image(row.bytes);
         image.Sfdisk("type=6");
         BoxRecorder boxes;
         FailingStorage storage;
@@ -311,7 +319,7 @@ TEST(WizardTest, ContinueShowsEachStepAndReportsEveryFailure)
         EXPECT_EQ(painted.count(Op::DismountStore), row.mounted ? 1u : 0u);
         boxes.Expect(wizard.Widget(), row.boxes);
         EXPECT_EQ(image.Partitions(), row.partitions);
-        const bool rebooted = row.partitions == kType4;
+        const bool rebooted = !row.partitions.empty() && row.partitions != kType6;   // a new partition
         EXPECT_EQ(image.RebootRequests(), rebooted ? 1 : 0);
         if (rebooted) {
             EXPECT_GE(storage.rebootAt - boxes.lastAt, kRebootDelay);

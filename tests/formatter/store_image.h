@@ -1,5 +1,5 @@
-// A 32 MiB store image "user" in a device folder of its own, partitioned and read
-// back with sfdisk, mkfs and blkid, so the storage layer is never judged by itself.
+// A store image "user" (32 MiB, or sparse and larger) in a device folder of its own, partitioned
+// and read back with sfdisk, mkfs and blkid, so the storage layer is never judged by itself.
 #pragma once
 
 #include "tests/support/device_folder.h"
@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,10 +27,10 @@ inline constexpr const char* kWholeStoreType4 = "start=2048,size=63488,type=4";
 
 class StoreImage {
 public:
-    StoreImage() : m_path(m_folder.File("user"))
+    explicit StoreImage(uint64_t bytes = kStoreBytes) : m_path(m_folder.File("user"))
     {
         std::ofstream(m_path, std::ios::binary).close();
-        std::filesystem::resize_file(m_path, kStoreBytes);
+        std::filesystem::resize_file(m_path, bytes);
     }
 
     const std::string& Path() const { return m_path; }
@@ -54,6 +55,15 @@ public:
                                            + " if=" + scratch + " of=" + m_path,
                                        status);
         ASSERT_EQ(status, 0) << output;
+    }
+
+    // The same pseudo-random bytes over the first `bytes` of the store, every time.
+    void Noise(uint64_t bytes) const
+    {
+        std::string noise(bytes, '\0');
+        std::mt19937 random;
+        std::generate(noise.begin(), noise.end(), [&] { return char(random()); });
+        std::fstream(m_path, std::ios::binary | std::ios::in | std::ios::out).write(noise.data(), std::streamsize(bytes));
     }
 
     // The filesystem type blkid finds at `start`, or "".
@@ -82,10 +92,11 @@ public:
         return partitions;
     }
 
+    // The first 32 MiB: all of a store of the usual size.
     std::vector<char> Bytes() const
     {
         // Read in one piece: byte by byte, 32 MiB takes seconds under the sanitizers.
-        std::vector<char> bytes(std::filesystem::file_size(m_path));
+        std::vector<char> bytes(std::min<uint64_t>(std::filesystem::file_size(m_path), kStoreBytes));
         std::ifstream(m_path, std::ios::binary).read(bytes.data(), std::streamsize(bytes.size()));
         return bytes;
     }

@@ -16,6 +16,7 @@ namespace platform {
 namespace {
 
 using quillon::test::kFirstSector;
+using quillon::test::kStoreBytes;
 using quillon::test::kStoreSectors;
 using quillon::test::kWholeStoreType4;
 using quillon::test::StoreImage;
@@ -69,49 +70,56 @@ void WithStore(Storage& storage, Body body)
     EXPECT_TRUE(storage.CloseHandle(store));
 }
 
-// Requests the formatter never makes. What the storage reports of a store, and
-// its refusal to make a partition over one, show in the formatter's start-up table.
-TEST(StorageTest, RefusesBadRequests)
+// What a store reports it can still take, and what a request leaves in its table:
+// exactly the type and size asked, or nothing at all (an MBR ends at sector 2^32 - 1).
+// A format first erases the old partition's filesystem, so the new partition at the
+// same start does not bring the old files back.
+TEST(StorageTest, NewPartitionIsWhatWasAskedOrNothing)
 {
-    const StoreImage image;
-    Storage& storage = SystemStorage();
-    EXPECT_EQ(storage.OpenStore(L"OTHER"), kInvalidStorageHandle);
-    WithStore(storage, [&](StorageHandle store) {
-        EXPECT_FALSE(storage.CreatePartition(store, u"Disk0", 0, 1000));
-        ASSERT_TRUE(storage.CreatePartition(store, u"Part00", 0x06, 20480));
-        EXPECT_EQ(storage.OpenPartition(store, u"Part01"), kInvalidStorageHandle);
-        PartInfo info;
-        info.size = 100;
-        EXPECT_EQ(storage.FindFirstPartition(store, info), kInvalidStorageHandle);
-        StoreInfo storeInfo;
-        storeInfo.size = 0;
-        EXPECT_FALSE(storage.GetStoreInfo(store, storeInfo));
-        EXPECT_FALSE(storage.CloseHandle(12345));
-    });
-}
-
-// The new partition starts where the old one did: its old filesystem must not come back.
-TEST(StorageTest, FormatLeavesNoFilesystemBehind)
-{
-    Storage& storage = SystemStorage();
+    constexpr uint64_t kOverMbr = 3ull << 40;   // sparse
+    constexpr uint64_t kMbrLargest = (1ull << 32) - kFirstSector;
+    constexpr uint64_t kWhole = kStoreSectors - kFirstSector;
     const struct {
-        const char* mkfs;
-        const char* type;
+        const char* legend;
+        uint64_t bytes;
+        std::string sfdisk;
+        std::string mkfs;       // a filesystem in the first partition, formatted away before the request
+        const char16_t* name;
+        uint8_t type;
+        uint64_t sectors;
+        uint64_t creatable;     // reported before the request
+        const char* created;    // the table's one partition after; nullptr: refused, nothing written
     } rows[] = {
-        {"mkfs.vfat", "vfat"},
-        {"mkfs.ext2 -q -F", "ext2"},
+        {"type 0b, an odd size", kStoreBytes, "", "", u"Part00", 0x0b, 20481, kWhole, "start=2048,size=20481,type=b"},
+        {"FAT formatted away", kStoreBytes, "type=6", "mkfs.vfat", u"Part00", 0, kWhole, kWhole, kWholeStoreType4},
+        {"ext2 formatted away", kStoreBytes, "type=6", "mkfs.ext2 -q -F", u"Part00", 0, kWhole, kWhole,
+         kWholeStoreType4},
+        {"four slots used, room left", kStoreBytes, ",4M\n,4M\n,4M\n,4M", "", u"Part04", 0, 1000, 0, nullptr},
+        {"largest an MBR holds", kOverMbr, "", "", u"Part00", 0, kMbrLargest, kMbrLargest,
+         "start=2048,size=4294965248,type=4"},
+        {"a sector more", kOverMbr, "label: dos", "", u"Part00", 0, kMbrLargest + 1, kMbrLargest, nullptr},
     };
+    Storage& storage = SystemStorage();
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.mkfs);
-        StoreImage image;
-        image.Sfdisk("type=6");
-        image.Filesystem(row.mkfs, kFirstSector, kStoreSectors - kFirstSector);
-        ASSERT_EQ(image.FilesystemAt(kFirstSector), row.type);
-        WithStore(storage, [&](StorageHandle store) { EXPECT_TRUE(storage.FormatStore(store)); });
+        SCOPED_TRACE(row.legend);
+        const StoreImage image(row.bytes);
+        if (!row.sfdisk.empty())
+            image.Sfdisk(row.sfdisk);
+        if (!row.mkfs.empty())
+            image.Filesystem(row.mkfs, kFirstSector, kWhole);
+        const std::vector<char> before = image.Bytes();
         WithStore(storage, [&](StorageHandle store) {
-            EXPECT_TRUE(storage.CreatePartition(store, u"Part00", 0, kStoreSectors - kFirstSector));
+            EXPECT_TRUE(row.mkfs.empty() || storage.FormatStore(store));
+            StoreInfo info;
+            ASSERT_TRUE(storage.GetStoreInfo(store, info));
+            EXPECT_EQ(info.largestCreatableSectors, row.creatable);
+            EXPECT_EQ(storage.CreatePartition(store, row.name, row.type, row.sectors), row.created != nullptr);
         });
-        EXPECT_EQ(image.Partitions(), std::vector<std::string> {kWholeStoreType4});
+        if (row.created) {
+            EXPECT_EQ(image.Partitions(), std::vector<std::string> {row.created});
+        } else {
+            EXPECT_TRUE(image.Bytes() == before);
+        }
         EXPECT_EQ(image.FilesystemAt(kFirstSector), "");
     }
 }
