@@ -1,6 +1,7 @@
 // velmor-board: a simulated GPS receiver board on a pseudo-terminal, served
 // until SIGINT or SIGTERM; the published device name goes to standard output.
 #include "receiver/line_speed.h"
+#include "platform/version.h"
 #include "receiver/command_line.h"
 #include "receiver/simulated_board.h"
 
@@ -32,6 +33,8 @@ constexpr const char* kUsage =
     "  --erase-time MS        time to erase one flash sector (default 3)\n"
     "  --rec-wait-interval MS REC_WAIT repeat interval while a loader waits for a frame (default 50)\n"
     "  --frame-timeout MS     time limit for a whole frame (default 2000)\n"
+    "  -h, --help   show this help and exit\n"
+    "  --version    show the version and exit\n"
     "  The flash file is rewritten after each completed flash upload.\n";
 
 constexpr unsigned long kMaxTypeId = 0xFF;
@@ -108,6 +111,9 @@ int main(int argc, char** argv)
             faults.push_back(found->second);
         } else if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "velmor-board " << platform::kVersion << "\n";
             return 0;
         } else {
             UsageError("unknown option: " + arg);

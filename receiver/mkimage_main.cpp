@@ -1,5 +1,6 @@
 // velmor-mkimage: writes a sample firmware image (binary or S-record) and,
 // if asked, a sample SFLD file, for tests and the demo.
+#include "platform/version.h"
 #include "receiver/command_line.h"
 #include "receiver/sample_image.h"
 
@@ -27,7 +28,9 @@ constexpr const char* kUsage =
     "  --sfld-version T   version text of the sample SFLD that --write-sfld writes;\n"
     "                     without --sfld, also append such an SFLD as the SFLD section\n"
     "  --bad-checksum S   store a wrong checksum for section S\n"
-    "  --write-sfld FILE  also write a sample SFLD S-record file\n";
+    "  --write-sfld FILE  also write a sample SFLD S-record file\n"
+    "  -h, --help         show this help and exit\n"
+    "  --version          show the version and exit\n";
 
 const std::map<std::string, receiver::ChecksumFault> kSectionNames = {
     {"pfld", receiver::ChecksumFault::Pfld},
@@ -99,6 +102,9 @@ int main(int argc, char** argv)
             sfldOutput = value();
         } else if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "velmor-mkimage " << platform::kVersion << "\n";
             return 0;
         } else {
             UsageError("unknown option: " + arg);

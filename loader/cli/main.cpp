@@ -9,6 +9,7 @@
 #include "loader/serial/receiver_query.h"
 #include "loader/upload/image_preparation.h"
 #include "platform/text.h"
+#include "platform/version.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -258,6 +259,7 @@ int main(int argc, char** argv)
                   "5 upload failed or out of time, 6 verify mismatch, 130 interrupted; with several\n"
                   "ports, the worst."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "velmor-cli " + std::string(::platform::kVersion), "Print the version and exit");
 
     bool asJson = false;
     auto* ports = app.add_subcommand("ports", "List the serial ports a receiver could be on.");
@@ -297,7 +299,7 @@ int main(int argc, char** argv)
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
+    } catch (const CLI::Success& e) {   // --help, --version
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

@@ -335,9 +335,14 @@ bool ChooseSecondaryLoader(const std::wstring& imagePath, SRecordReader& sfld, R
         return true;
     }
     report.LogLine(L"SFLD section skipped");
-    const std::string path = platform::ProgramDirectory() + kSfldFileName;
-    if (!sfld.Open(path.c_str())) {
-        report.StatusLine(Printf("Can not open '%s'", path.c_str()));
+    // Beside the program first (a build folder, or a file put there on purpose),
+    // then in the installed data folder.
+    const std::string programDir = platform::ProgramDirectory();
+    const std::string besideProgram = programDir + kSfldFileName;
+    const std::string installed = platform::DataDirectory(programDir) + kSfldFileName;
+    if (!sfld.Open(besideProgram.c_str()) && !sfld.Open(installed.c_str())) {
+        report.StatusLine(Printf("Can not open '%s'", besideProgram.c_str()));
+        report.StatusLine(Printf("Can not open '%s'", installed.c_str()));
         return false;
     }
     // An SFLD without data would leave the resident loader running nothing.

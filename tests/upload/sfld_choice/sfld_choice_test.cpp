@@ -1,5 +1,6 @@
-// The SFLD beside the program missing or broken. This program's folder holds
-// no sfld.hex of its own, so the test can take it away.
+// Which sfld.hex an image without its own SFLD gets: the one beside the program,
+// else the installed one, as files are there, missing or broken. This program's
+// folder holds no sfld.hex of its own, so the test can take it away.
 #include "loader/upload/image_preparation.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -11,29 +12,62 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 namespace velmor {
 namespace {
 
-TEST(SfldChoice, MissingOrBrokenSfldHex)
+TEST(SfldChoice, BesideTheProgramThenInstalled)
 {
-    const std::string sfldHex = platform::ProgramDirectory() + "sfld.hex";
-    std::filesystem::remove(sfldHex);
+    const std::string programDir = platform::ProgramDirectory();
+    const std::string dataDir = platform::DataDirectory(programDir);
+    ASSERT_NE(dataDir, programDir);
+    const std::string beside = programDir + "sfld.hex";
+    const std::string installed = dataDir + "sfld.hex";
     test::TempDir dir;
     const std::string image = dir.File("image.bin");
     test::WriteFile(image, receiver::MakeSampleImage({}));
+
+    const std::string good = receiver::MakeSampleSfld();
+    const std::string broken = "S3 not a record\n";
+    const std::vector<std::wstring> taken {L"Opening SFLD ...", L"SFLD section skipped", L"Complete"};
+    const std::vector<std::wstring> refused {L"Opening SFLD ...", L"SFLD section skipped", L"Incorrect SFLD."};
+    const struct {
+        const char* legend;
+        std::optional<std::string> beside, installed;
+        bool ok;
+        std::vector<std::wstring> pane;
+    } rows[] = {
+        {"only beside", good, std::nullopt, true, taken},
+        {"only installed", std::nullopt, good, true, taken},
+        {"installed broken", std::nullopt, broken, false, refused},
+        {"beside wins over installed", good, broken, true, taken},
+        {"a broken one beside is not passed over", broken, good, false, refused},
+    };
+    for (const auto& row : rows) {
+        std::filesystem::remove(beside);
+        std::filesystem::remove_all(dataDir);
+        if (row.beside)
+            test::WriteFile(beside, *row.beside);
+        if (row.installed) {
+            std::filesystem::create_directories(dataDir);
+            test::WriteFile(installed, *row.installed);
+        }
+        test::LogRecorder log;
+        SRecordReader sfld;
+        EXPECT_EQ(ChooseSecondaryLoader(platform::Widen(image), sfld, log), row.ok) << row.legend;
+        EXPECT_EQ(log.PaneLines(), row.pane) << row.legend;
+        EXPECT_TRUE(log.StatusLines().empty()) << row.legend;
+    }
+    std::filesystem::remove(beside);
+    std::filesystem::remove_all(dataDir);
+
+    // Neither there: the whole Load stops, naming both places.
     test::LogRecorder log;
     UploadJob job;
-
     EXPECT_FALSE(PrepareImage(platform::Widen(image), job, log));
-    EXPECT_EQ(log.StatusLines(), std::vector<std::wstring> {platform::Widen("Can not open '" + sfldHex + "'")});
-
-    log.Reset();
-    test::WriteFile(sfldHex, std::string("S3 not a record\n"));
-    EXPECT_FALSE(PrepareImage(platform::Widen(image), job, log));
-    EXPECT_EQ(log.PaneLines(), (std::vector<std::wstring> {L"Opening SFLD ...", L"SFLD section skipped",
-                                                          L"Incorrect SFLD."}));
-    std::filesystem::remove(sfldHex);
+    EXPECT_EQ(log.StatusLines(), (std::vector<std::wstring> {platform::Widen("Can not open '" + beside + "'"),
+                                                             platform::Widen("Can not open '" + installed + "'")}));
 }
 
 } // namespace
