@@ -257,7 +257,8 @@ int main(int argc, char** argv)
     CLI::App app {"velmor-cli: the GPS receiver firmware loader from the command line.\n"
                   "Exit status: 0 every port succeeded, 2 bad usage, 3 image refused, 4 no receiver,\n"
                   "5 upload failed or out of time, 6 verify mismatch, 130 interrupted; with several\n"
-                  "ports, the worst."};
+                  "ports, the worst.",
+                  "velmor-cli"};   // its own name in the usage lines, wherever it lies
     app.require_subcommand(1);
     app.set_version_flag("--version", "velmor-cli " + std::string(::platform::kVersion), "Print the version and exit");
 

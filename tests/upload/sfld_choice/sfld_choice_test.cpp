@@ -19,9 +19,9 @@ namespace {
 
 TEST(SfldChoice, BesideTheProgramThenInstalled)
 {
+    // The installed layout: the data folder ../share/velmor/ from the programs'.
     const std::string programDir = platform::ProgramDirectory();
-    const std::string dataDir = platform::DataDirectory(programDir);
-    ASSERT_NE(dataDir, programDir);
+    const std::string dataDir = std::filesystem::path(programDir + "../share/velmor/").lexically_normal().string();
     const std::string beside = programDir + "sfld.hex";
     const std::string installed = dataDir + "sfld.hex";
     test::TempDir dir;
