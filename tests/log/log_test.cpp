@@ -7,15 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <clocale>
-#include <fcntl.h>
+#include <cstring>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace velmor {
@@ -39,35 +38,19 @@ private:
     bool m_ok = false;
 };
 
-TEST(LogFileTest, HeaderEntriesAndRuns)
+TEST(LogFileTest, EachRunAfreshEachEntryOnDiskAtOnce)
 {
     test::TempDir dir;
     const std::string path = dir.File("Velmor.txt");
-    {
-        LogFile file;
-        ASSERT_TRUE(file.Open(path, L"GPS firmware loader 1.0.7"));
-        file.LogLine(L"first");
-        file.StatusLine(L"");
-        file.StatusLine(L"Address:0x10000000.");
-    }
-    EXPECT_EQ(FileText(path), "GPS firmware loader 1.0.7\r\nfirst\r\n\r\nAddress:0x10000000.\r\n");
-
-    // A second run starts the file afresh.
-    LogFile again;
-    ASSERT_TRUE(again.Open(path, L"GPS firmware loader 1.0.7"));
-    again.Write(L"second run");
-    EXPECT_EQ(FileText(path), "GPS firmware loader 1.0.7\r\nsecond run\r\n");
-}
-
-TEST(LogFileTest, EntriesAreOnDiskAtOnceButTheHeaderWaits)
-{
-    test::TempDir dir;
-    const std::string path = dir.File("Velmor.txt");
+    test::WriteFile(path, std::string("an earlier run\r\n"));
     LogFile file;
-    ASSERT_TRUE(file.Open(path, L"H"));
-    EXPECT_EQ(FileText(path), "");
-    file.Write(L"x");
-    EXPECT_EQ(FileText(path), "H\r\nx\r\n");
+    ASSERT_TRUE(file.Open(path, L"GPS firmware loader 1.0.7"));
+    EXPECT_EQ(FileText(path), "");   // the header waits for the first entry
+    file.LogLine(L"first");
+    EXPECT_EQ(FileText(path), "GPS firmware loader 1.0.7\r\nfirst\r\n");
+    file.StatusLine(L"");
+    file.StatusLine(L"Address:0x10000000.");
+    EXPECT_EQ(FileText(path), "GPS firmware loader 1.0.7\r\nfirst\r\n\r\nAddress:0x10000000.\r\n");
 }
 
 TEST(LogFileTest, LongEntriesAreCutAtACharacterBoundary)
@@ -93,104 +76,53 @@ TEST(LogFileTest, LongEntriesAreCutAtACharacterBoundary)
     EXPECT_EQ(text.substr(text.size() - 4), "\xc3\xa9\r\n");
 }
 
-bool WriteProcFile(const char* path, const std::string& text)
+// A folder nobody can write in, root included: for root an empty read-only
+// mount over it, in a mount namespace of this test process's own.
+bool MakeReadOnly(const std::string& dir)
 {
-    const int fd = open(path, O_WRONLY);
-    const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == ssize_t(text.size());
-    if (fd >= 0)
-        close(fd);
-    return ok;
-}
-
-// An empty read-only filesystem over `dir`, seen only by this process: a mount
-// namespace of its own (inside a user namespace when not root), so root meets
-// a folder it cannot write too.
-bool MountReadOnly(const std::string& dir)
-{
-    const uid_t uid = geteuid();
-    const gid_t gid = getegid();
-    if (uid != 0) {
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || !WriteProcFile("/proc/self/setgroups", "deny")
-            || !WriteProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1")
-            || !WriteProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
-            return false;
-    } else if (unshare(CLONE_NEWNS) != 0) {
-        return false;
-    }
-    return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+    if (geteuid() != 0)
+        return chmod(dir.c_str(), 0555) == 0;
+    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
            && mount("velmor-test", dir.c_str(), "tmpfs", MS_RDONLY, nullptr) == 0;
-}
-
-// LogDirectory as a child process with this environment finds it; the mount
-// and the environment stay in the child.
-std::string LogDirectoryInChild(const std::string& programDir, bool readOnly,
-                                const std::map<std::string, std::optional<std::string>>& env)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return "pipe failed";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        std::string result = "no read-only folder can be made here";
-        if (!readOnly || MountReadOnly(programDir)) {
-            for (const auto& [name, value] : env) {
-                if (value)
-                    setenv(name.c_str(), value->c_str(), 1);
-                else
-                    unsetenv(name.c_str());
-            }
-            result = "=" + platform::LogDirectory(programDir, "Velmor.txt");
-        }
-        const bool ok = write(fds[1], result.data(), result.size()) == ssize_t(result.size());
-        _exit(ok ? 0 : 1);
-    }
-    close(fds[1]);
-    std::string result;
-    char buffer[512];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-        result.append(buffer, size_t(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return result;
 }
 
 TEST(LogFolder, BesideTheProgramElseTheStateFolder)
 {
     test::TempDir dir;
-    const std::string program = dir.File("bin") + "/";
-    const std::string home = dir.File("home");
+    const std::string program = dir.File("bin") + "/", home = dir.File("home"), state = dir.File("state");
     std::filesystem::create_directories(program);
-    std::filesystem::create_directories(home);
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    EXPECT_EQ(platform::LogDirectory(program, "Velmor.txt"), program);
+
+    // Installed: a program folder nobody can write in.
+    ASSERT_TRUE(MakeReadOnly(program)) << std::strerror(errno);
     const std::string homeState = home + "/.local/state/velmor/";
-    const auto unset = std::nullopt;
     const struct {
         const char* legend;
-        bool readOnly;
         std::optional<std::string> stateHome;
         std::string expected;
     } rows[] = {
-        {"program folder writable", false, dir.File("state"), program},
-        {"read-only: $XDG_STATE_HOME", true, dir.File("state"), dir.File("state") + "/velmor/"},
-        {"read-only: no $XDG_STATE_HOME", true, unset, homeState},
-        {"read-only: empty $XDG_STATE_HOME", true, "", homeState},
-        {"read-only: a relative $XDG_STATE_HOME does not count", true, "state", homeState},
-        {"nowhere to write", true, program + "state", ""},
+        {"$XDG_STATE_HOME", state, state + "/velmor/"},
+        {"no $XDG_STATE_HOME", std::nullopt, homeState},
+        {"a relative $XDG_STATE_HOME does not count", "state", homeState},
+        {"nowhere to write", program + "state", ""},
     };
     for (const auto& row : rows) {
-        std::filesystem::remove_all(dir.File("state"));
-        std::filesystem::remove_all(home + "/.local");
-        EXPECT_EQ(LogDirectoryInChild(program, row.readOnly, {{"XDG_STATE_HOME", row.stateHome}, {"HOME", home}}),
-                  "=" + row.expected)
-            << row.legend;
-        if (row.readOnly && !row.expected.empty()) {
-            // Made private, as the XDG rules ask.
-            struct stat info {};
-            ASSERT_EQ(stat(row.expected.c_str(), &info), 0) << row.legend;
-            EXPECT_EQ(info.st_mode & 0777, 0700u) << row.legend;
+        std::filesystem::remove_all(state);
+        std::filesystem::remove_all(home);
+        if (row.stateHome)
+            setenv("XDG_STATE_HOME", row.stateHome->c_str(), 1);
+        else
+            unsetenv("XDG_STATE_HOME");
+        const std::string found = platform::LogDirectory(program, "Velmor.txt");
+        EXPECT_EQ(found, row.expected) << row.legend;
+        struct stat info {};
+        if (!found.empty()) {   // made private, as the XDG rules ask
+            EXPECT_TRUE(stat(found.c_str(), &info) == 0 && (info.st_mode & 0777) == 0700) << row.legend;
         }
     }
+    geteuid() == 0 ? umount(program.c_str()) : chmod(program.c_str(), 0755);
 }
 
 TEST(TextConversion, ThroughTheLocale)
