@@ -33,8 +33,15 @@ std::wstring Cut(const std::wstring& text, size_t max)
 
 LoaderDialog::LoaderDialog(platform::GuiCaller& gui) : platform::Dialog(MainDialogTemplate()), m_gui(gui)
 {
-    m_logFile.Open(platform::ProgramDirectory() + kLogFileName,
-                   LoadLoaderString(kStrWindowTitle) + L" " + LoadLoaderString(kStrVersion));
+    // Beside the program unless that folder cannot be written (an installed
+    // program), then the user's state folder.
+    const std::string logDir = platform::LogDirectory(platform::ProgramDirectory(), kLogFileName);
+    const std::wstring header = LoadLoaderString(kStrWindowTitle) + L" " + LoadLoaderString(kStrVersion);
+    if (!logDir.empty() && m_logFile.Open(logDir + kLogFileName, header))
+        m_logWhere = L"Log file: " + platform::Widen(logDir + kLogFileName);
+    else
+        m_logWhere = L"No log file: " + platform::Widen(kLogFileName) + L" cannot be written beside the program "
+                     L"or in the state folder";
 
     BindClicked(kIdLoad, [this] { OnLoad(); });
     BindClicked(kIdBrowseOrSend, [this] { OnBrowseOrSend(); });
@@ -78,6 +85,7 @@ void LoaderDialog::OnInitDialog()
     m_imagePath = platform::Widen(platform::ProgramDirectory() + kDefaultImageName);
     platform::Dialog::OnInitDialog();
     ListReset(kIdLogPane);
+    LogLine(m_logWhere);
     SetIcon(LoaderIcon());
     SetItemBitmap(kIdLogo, LoaderLogo());
     CenterOnScreen();

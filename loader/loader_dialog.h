@@ -90,6 +90,7 @@ private:
     std::wstring m_portName = L"GPS1:";   // the port-name buffer
     WorkerParams m_workerParams;
     LogFile m_logFile;
+    std::wstring m_logWhere;              // the pane's first line: where the log file went
     Workers m_workers;
     ReceiverInfo m_receiver;              // what the last "Connect GPS" found
     std::shared_ptr<TerminalSession> m_terminal;

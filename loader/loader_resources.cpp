@@ -2,6 +2,7 @@
 
 #include "loader/resources/velmor_icon.xpm"
 #include "loader/resources/velmor_logo.xpm"
+#include "platform/version.h"
 
 namespace velmor {
 
@@ -13,7 +14,7 @@ const platform::StringTable& LoaderStrings()
     static const platform::StringTable table {
         {kStrAlreadyRunning, L"Application is already runnning!\nTerminating this instance."},
         {kStrAppTitle, L"Velmor Firmware Loader"},
-        {kStrVersion, L"1.0.7"},
+        {kStrVersion, std::wstring(platform::kWideVersion)},
         {kStrWindowTitle, L"GPS firmware loader"},
         {kStrFwVersionLabel, L"GPS firmware version"},
         {kStrPfldVersionLabel, L"GPS Pfld version"},

@@ -1,12 +1,69 @@
 #include "platform/paths.h"
 
+#include "platform/version.h"
+
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <system_error>
 
 namespace platform {
+namespace {
+
+// Whether `fileName` can be written in `dir` by this process (read-only mounts
+// count, also for root).
+bool CanWriteFileIn(const std::string& dir, const std::string& fileName)
+{
+    const std::string file = dir + fileName;
+    if (faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0)
+        return true;
+    return errno == ENOENT && faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+std::string HomeDirectory()
+{
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return home;
+    passwd entry {};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir[0] == '/')
+        return found->pw_dir;
+    return {};
+}
+
+// $XDG_STATE_HOME/velmor/; a relative or empty value does not count.
+std::string StateDirectory()
+{
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string base = (state && state[0] == '/') ? std::string(state) : std::string();
+    if (base.empty()) {
+        const std::string home = HomeDirectory();
+        if (home.empty())
+            return {};
+        base = home + "/.local/state";
+    }
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
+    return base + "/velmor/";
+}
+
+// Each missing folder on the way made private, as the XDG rules ask.
+bool MakeFolders(const std::string& dir)
+{
+    for (size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1)) {
+        if (mkdir(dir.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 std::string ProgramDirectory()
 {
@@ -15,6 +72,24 @@ std::string ProgramDirectory()
     if (error)
         return "./";
     return exe.parent_path().string() + "/";
+}
+
+std::string DataDirectory(const std::string& programDir)
+{
+    std::string dir = (std::filesystem::path(programDir) / kDataFromProgramDir).lexically_normal().string();
+    if (dir.empty() || dir.back() != '/')
+        dir += '/';
+    return dir;
+}
+
+std::string LogDirectory(const std::string& programDir, const std::string& fileName)
+{
+    if (CanWriteFileIn(programDir, fileName))
+        return programDir;
+    const std::string state = StateDirectory();
+    if (state.empty() || !MakeFolders(state) || !CanWriteFileIn(state, fileName))
+        return {};
+    return state;
 }
 
 std::string TempDirectory()

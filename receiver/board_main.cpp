@@ -1,6 +1,7 @@
 // velmor-board: a simulated GPS receiver board on a pseudo-terminal, served
 // until SIGINT or SIGTERM; the published device name goes to standard output.
 #include "receiver/line_speed.h"
+#include "platform/version.h"
 #include "receiver/command_line.h"
 #include "receiver/simulated_board.h"
 
@@ -16,23 +17,27 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: velmor-board [--dir DIR] [--name NAME] [--flash FILE] [--baud N] [--pfl] [--pfl-comma]\n"
-    "                    [--no-stream] [--pace] [--fault silence|wrong-echo|no-rid|junk|bad-cell]...\n"
-    "                    [--type-id N] [--erase-time MS] [--rec-wait-interval MS] [--frame-timeout MS]\n"
-    "  --dir DIR    where to publish the device (default $VELMOR_DEVICE_DIR, else /dev)\n"
-    "  --name NAME  device name (default gps1)\n"
-    "  --flash FILE binary flash image loaded at 0x10000000 (default: erased flash)\n"
-    "  --baud N     command rate: 4800, 9600, 19200, 38400, 57600 or 115200 (default 4800)\n"
-    "  --pfl        start in the resident loader (answers at 19200 only)\n"
-    "  --pfl-comma  PFL memory replies put ',' after the address instead of ':'\n"
-    "  --no-stream  start with the position and satellite sentences off\n"
-    "  --pace       bytes take their time on the wire (10 bits each)\n"
-    "  --fault F    switch a fault on; may be repeated\n"
-    "  --type-id N  the SFLD's type identifier byte (default 1)\n"
-    "  --erase-time MS        time to erase one flash sector (default 3)\n"
-    "  --rec-wait-interval MS REC_WAIT repeat interval while a loader waits for a frame (default 50)\n"
-    "  --frame-timeout MS     time limit for a whole frame (default 2000)\n"
-    "  The flash file is rewritten after each completed flash upload.\n";
+    "Usage: velmor-board [OPTION]...\n"
+    "Serves a simulated GPS receiver board on a pseudo-terminal until SIGINT or SIGTERM;\n"
+    "the device's path goes to standard output.\n"
+    "\n"
+    "  --dir DIR               where to publish the device (default $VELMOR_DEVICE_DIR, else /dev)\n"
+    "  --name NAME             device name (default gps1)\n"
+    "  --flash FILE            binary flash image loaded at 0x10000000 (default: erased flash);\n"
+    "                          rewritten after each completed flash upload\n"
+    "  --baud N                command rate: 4800, 9600, 19200, 38400, 57600 or 115200 (default 4800)\n"
+    "  --pfl                   start in the resident loader (answers at 19200 only)\n"
+    "  --pfl-comma             PFL memory replies put ',' after the address instead of ':'\n"
+    "  --no-stream             start with the position and satellite sentences off\n"
+    "  --pace                  bytes take their time on the wire (10 bits each)\n"
+    "  --fault F               switch a fault on: silence, wrong-echo, no-rid, junk or bad-cell;\n"
+    "                          may be repeated\n"
+    "  --type-id N             the SFLD's type identifier byte (default 1)\n"
+    "  --erase-time MS         time to erase one flash sector (default 3)\n"
+    "  --rec-wait-interval MS  REC_WAIT repeat interval while a loader waits for a frame (default 50)\n"
+    "  --frame-timeout MS      time limit for a whole frame (default 2000)\n"
+    "  -h, --help              show this help and exit\n"
+    "  --version               show the version and exit\n";
 
 constexpr unsigned long kMaxTypeId = 0xFF;
 constexpr unsigned long kMaxMilliseconds = 3600000;   // an hour: anything longer is a typing error
@@ -109,6 +114,9 @@ int main(int argc, char** argv)
             faults.push_back(found->second);
         } else if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "velmor-board " << platform::kVersion << "\n";
             return 0;
         } else {
             UsageError("unknown option: " + arg);

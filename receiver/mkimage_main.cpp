@@ -1,5 +1,6 @@
 // velmor-mkimage: writes a sample firmware image (binary or S-record) and,
 // if asked, a sample SFLD file, for tests and the demo.
+#include "platform/version.h"
 #include "receiver/command_line.h"
 #include "receiver/sample_image.h"
 
@@ -13,21 +14,23 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: velmor-mkimage [-o FILE] [--srec] [--pfld-version M.N] [--fw-version TEXT]\n"
-    "                      [--pfld-size N] [--fw-size N] [--seed N] [--sfld FILE]\n"
-    "                      [--sfld-version TEXT] [--bad-checksum pfld|fw|sfld] [--write-sfld FILE]\n"
-    "  -o FILE            the image to write (binary unless --srec)\n"
-    "  --srec             write Motorola S-records instead of a binary image\n"
-    "  --pfld-version M.N PFLD version (default 1.07)\n"
-    "  --fw-version TEXT  FW version text (default V2.15)\n"
-    "  --pfld-size N      PFLD end minus start, a multiple of 4 (default 0x2000)\n"
-    "  --fw-size N        FW end minus start, a multiple of 4 (default 0x20000)\n"
-    "  --seed N           filler seed (default 1)\n"
-    "  --sfld FILE        append FILE (S-record text) as the SFLD section\n"
-    "  --sfld-version T   version text of the sample SFLD that --write-sfld writes;\n"
-    "                     without --sfld, also append such an SFLD as the SFLD section\n"
-    "  --bad-checksum S   store a wrong checksum for section S\n"
-    "  --write-sfld FILE  also write a sample SFLD S-record file\n";
+    "Usage: velmor-mkimage [OPTION]...\n"
+    "Writes a sample firmware image (binary or S-record) and, if asked, a sample SFLD file.\n"
+    "\n"
+    "  -o FILE             the image to write (binary unless --srec)\n"
+    "  --srec              write Motorola S-records instead of a binary image\n"
+    "  --pfld-version M.N  PFLD version (default 1.07)\n"
+    "  --fw-version TEXT   FW version text (default V2.15)\n"
+    "  --pfld-size N       PFLD end minus start, a multiple of 4 (default 0x2000)\n"
+    "  --fw-size N         FW end minus start, a multiple of 4 (default 0x20000)\n"
+    "  --seed N            filler seed (default 1)\n"
+    "  --sfld FILE         append FILE (S-record text) as the SFLD section\n"
+    "  --sfld-version T    version text of the sample SFLD that --write-sfld writes;\n"
+    "                      without --sfld, also append such an SFLD as the SFLD section\n"
+    "  --bad-checksum S    store a wrong checksum for section S: pfld, fw or sfld\n"
+    "  --write-sfld FILE   also write a sample SFLD S-record file\n"
+    "  -h, --help          show this help and exit\n"
+    "  --version           show the version and exit\n";
 
 const std::map<std::string, receiver::ChecksumFault> kSectionNames = {
     {"pfld", receiver::ChecksumFault::Pfld},
@@ -99,6 +102,9 @@ int main(int argc, char** argv)
             sfldOutput = value();
         } else if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "velmor-mkimage " << platform::kVersion << "\n";
             return 0;
         } else {
             UsageError("unknown option: " + arg);

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
-"""Draws the programs' icons and logo as XPM files (text, 16 colours or fewer).
+"""Draws the programs' icons and logo as XPM files (text, 16 colours or fewer),
+and the icons again as PNG files in the sizes a desktop asks for.
 
-Run from the repository root; the XPM files it writes are committed.
+Run from the repository root; the XPM and PNG files it writes are committed.
 """
+import struct
+import zlib
 
 FONT = {  # 5x7 capitals
     'V': ["10001", "10001", "10001", "10001", "01010", "01010", "00100"],
@@ -64,6 +67,21 @@ class Canvas:
         lines.append('};')
         return '\n'.join(lines) + '\n'
 
+
+    def png(self, palette):
+        """The canvas as an 8-bit RGBA PNG; 'None' is transparent."""
+        def rgba(c):
+            value = palette[c]
+            return b'\0\0\0\0' if value == 'None' else bytes.fromhex(value[1:]) + b'\xff'
+        raw = b''.join(b'\0' + b''.join(rgba(c) for c in row) for row in self.px)
+
+        def chunk(kind, data):
+            return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+        return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', self.w, self.h, 8, 6, 0, 0, 0))
+                + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+
+
+ICON_SIZES = (16, 32, 48, 64, 128)
 
 PALETTE = {
     ' ': 'None', 'k': '#000000', 'w': '#FFFFFF', 'g': '#008000', 'G': '#00C000', 'b': '#000080',
@@ -136,3 +154,7 @@ if __name__ == '__main__':
     with open('formatter/resources/quillon_icon.xpm', 'w') as f:
         f.write(formatter_icon(32).xpm('quillon_icon_32', PALETTE))
         f.write(formatter_icon(16).xpm('quillon_icon_16', PALETTE))
+    for size in ICON_SIZES:
+        for name, draw in (('velmor', loader_icon), ('quillon', formatter_icon)):
+            with open(f'packaging/icons/{name}-{size}.png', 'wb') as f:
+                f.write(draw(size).png(PALETTE))

@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a job needs, only those that are missing.
-#   scripts/install-deps.sh build|test|ci
+#   scripts/install-deps.sh build|test|package|ci
 set -euo pipefail
 
 # Configuring builds the tests too, so their tools are part of the build.
 build=(cmake ninja-build g++ pkg-config libgtest-dev binutils srecord libfdisk-dev libblkid-dev qt6-base-dev libx11-dev libudev-dev nlohmann-json3-dev libcli11-dev)
 test=("${build[@]}" fdisk dosfstools e2fsprogs xvfb xauth)
-ci=("${test[@]}" clang libclang-rt-14-dev)
+# Packages and their checks: help2man for the man pages, dpkg-dev and file for
+# the dependencies cpack asks dpkg-shlibdeps for, then the checkers.
+package=("${build[@]}" help2man dpkg-dev file lintian desktop-file-utils appstream bash-completion)
+ci=("${test[@]}" "${package[@]}" clang libclang-rt-14-dev)
 
 case "${1:-}" in
     build) wanted=("${build[@]}") ;;
     test) wanted=("${test[@]}") ;;
+    package) wanted=("${package[@]}") ;;
     ci) wanted=("${ci[@]}") ;;
-    *) echo "usage: $0 build|test|ci" >&2; exit 2 ;;
+    *) echo "usage: $0 build|test|package|ci" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -10,6 +10,7 @@
 #include "loader/upload/image_preparation.h"
 #include "platform/line_opener.h"
 #include "platform/text.h"
+#include "platform/version.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -240,8 +241,10 @@ int main(int argc, char** argv)
     CLI::App app {"velmor-cli: the GPS receiver firmware loader from the command line.\n"
                   "Exit status: 0 every port succeeded, 1 the results could not be written, 2 bad usage,\n"
                   "3 image refused, 4 no receiver, 5 upload failed or out of time, 6 verify mismatch,\n"
-                  "130 interrupted; with several ports, the worst."};
+                  "130 interrupted; with several ports, the worst.",
+                  "velmor-cli"};   // its own name in the usage lines, wherever it lies
     app.require_subcommand(1);
+    app.set_version_flag("--version", "velmor-cli " + std::string(::platform::kVersion), "Print the version and exit");
     const auto portCheck = CLI::Validator(CheckPortName, "PORT");
 
     bool asJson = false;
@@ -294,7 +297,7 @@ int main(int argc, char** argv)
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
+    } catch (const CLI::Success& e) {   // --help, --version
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

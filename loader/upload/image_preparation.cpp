@@ -269,14 +269,25 @@ Outcome ChooseSecondaryLoader(const ImageSnapshot* image, UploadJob& job, Report
         return {};
     }
     report.LogLine(L"SFLD section skipped");
-    const std::string path = platform::ProgramDirectory() + kSfldFileName;
+    // Beside the program first (a build folder, or a file put there on purpose),
+    // then in the installed data folder.
+    const std::string programDir = platform::ProgramDirectory();
+    const std::string besideProgram = programDir + kSfldFileName;
+    const std::string installed = platform::DataDirectory(programDir) + kSfldFileName;
+    std::string path = besideProgram;
     std::vector<uint8_t> bytes;
     std::string why;
-    if (platform::ReadRegularFile(path, kMaxSfldFileBytes, bytes, why) && bytes.empty())
-        why = "empty";
-    if (!why.empty()) {
+    if (!platform::ReadRegularFile(path, kMaxSfldFileBytes, bytes, why)) {
+        path = installed;
+        if (!platform::ReadRegularFile(path, kMaxSfldFileBytes, bytes, why)) {
+            report.StatusLine(Printf("Can not open '%s'", besideProgram.c_str()));
+            report.StatusLine(Printf("Can not open '%s'", installed.c_str()));
+            return Refused("no SFLD: neither " + besideProgram + " nor " + installed + ": " + why);
+        }
+    }
+    if (bytes.empty()) {
         report.StatusLine(Printf("Can not open '%s'", path.c_str()));
-        return Refused("no SFLD: " + path + ": " + why);
+        return Refused("no SFLD: " + path + " is empty");
     }
     job.sfldBytes = MakeSnapshot(path, std::move(bytes));
     job.sfld.Adopt(OpenBytes(job.sfldBytes->bytes));

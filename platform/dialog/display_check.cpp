@@ -1,7 +1,10 @@
 #include "platform/dialog/display_check.h"
 
+#include "platform/version.h"
+
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 namespace platform {
 namespace {
@@ -13,6 +16,22 @@ bool Set(const char* variable)
 }
 
 } // namespace
+
+std::optional<int> AnswerInfoOptions(int argc, char** argv, const char* program, const char* help)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(help, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("%s %.*s\n", program, int(kVersion.size()), kVersion.data());
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
 
 bool DisplayAvailable(const char* program)
 {

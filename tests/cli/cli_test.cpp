@@ -172,8 +172,9 @@ TEST_F(Cli, FourBoardsOneFails)
         EXPECT_EQ(r["attempts"], i == 2 ? 5 : 1);
         EXPECT_EQ(r["image_sha256"], ToHex(Sha256(bytes.data(), bytes.size())));
         // Identified again after the upload: the new FW, as the receiver reports it.
-        if (codes[i] != 5)
+        if (codes[i] != 5) {
             EXPECT_EQ(r["receiver_after"]["fw"]["version"], "V2.31") << r.dump();
+        }
     }
     EXPECT_GT(run.results[0]["words_compared"].get<int>(), 0);
     EXPECT_EQ(run.results[1]["first_difference"]["address"], "0x10000000");
@@ -388,12 +389,15 @@ TEST_F(Cli, StopsAndDeadlines)
         ASSERT_EQ(run.results.size(), 1u) << row.legend << ": " << run.out;
         EXPECT_EQ(run.results[0]["result"], row.result) << row.legend;
         EXPECT_NE(run.err.find(row.says), std::string::npos) << row.legend << ": " << run.err;
-        if (row.signal == SIGINT)
+        if (row.signal == SIGINT) {
             EXPECT_NE(run.err.find("velmor-cli: stopping"), std::string::npos) << row.legend << ": " << run.err;
-        if (row.signal == SIGHUP)
+        }
+        if (row.signal == SIGHUP) {
             EXPECT_LT(end - signalled, 500ms) << row.legend;
-        if (!row.signal)
+        }
+        if (!row.signal) {
             EXPECT_LT(end - start, 3s) << row.legend;
+        }
         EXPECT_EQ(board.ClientBaud(), before) << row.legend << ": the line's speed was not given back";
         const int fd = open(Port(0).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         int exclusive = 1;

@@ -175,8 +175,11 @@ TEST_F(LoaderDialogTest, ChooserThenEnterActsAsConnect)
 
 TEST_F(LoaderDialogTest, PaneKeepsThirtyLinesAndTheFileKeepsAll)
 {
+    const std::string logWhere = "Log file: " + platform::ProgramDirectory() + "Velmor.txt";
     LoaderDialog dialog(m_gui);
     RunDialog(dialog, [&] {
+        // The test's folder can be written: the file lies beside the program.
+        EXPECT_EQ(Pane(dialog), std::vector<std::wstring> {platform::Widen(logWhere)});
         for (int i = 1; i <= 31; ++i)
             dialog.LogLine(L"line " + std::to_wstring(i));
         dialog.StatusLine(L"a status");
@@ -187,7 +190,7 @@ TEST_F(LoaderDialogTest, PaneKeepsThirtyLinesAndTheFileKeepsAll)
         EXPECT_EQ(dialog.ListCurSel(kIdLogPane), 29);
         EXPECT_EQ(dialog.ItemText(kIdStatusLine), L"a status");
     });
-    std::string expected = "GPS firmware loader 1.0.7\r\n";
+    std::string expected = "GPS firmware loader 1.0.7\r\n" + logWhere + "\r\n";
     for (int i = 1; i <= 31; ++i)
         expected += "line " + std::to_string(i) + "\r\n";
     expected += "a status\r\n";
@@ -201,6 +204,7 @@ TEST_F(LoaderDialogTest, ControlsAroundAnOperationAndItsEnd)
     LoaderDialog dialog(m_gui);
     RunDialog(dialog, [&] {
         const int inputs[] = {kIdConnect, kIdImageCombo, kIdBrowseOrSend, kIdModeButton, kIdPortCombo};
+        dialog.ListReset(kIdLogPane);
         dialog.EnableItem(kIdLoad, true);
         dialog.SetInputControlsEnabled(false);
         EXPECT_FALSE(dialog.IsItemEnabled(kIdLoad));
@@ -280,6 +284,7 @@ TEST_F(LoaderDialogTest, WhileTheFlashIsWrittenNoKeyClosesOrConnects)
         dialog.SendCommand(kIdBrowseOrSend);   // cancelled, yet OK now means "Connect GPS"
         dialog.SetInputControlsEnabled(false);   // as "Load" leaves them
         dialog.Progress(Phase::Erase, 0, 1);
+        dialog.ListReset(kIdLogPane);
         dialog.LogLine(L"Erasing flash...");
         QWidget* captionOk = dialog.Widget()->findChild<QToolButton*>(QStringLiteral("captionOk"));
         // Each way in, answered No where it asks: the dialog stays and nothing else runs.

@@ -1,12 +1,21 @@
-// The log file and where log and status lines go.
+// The log file, where log and status lines go, and which folder the file goes to.
 #include "loader/log/log_file.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "tests/support/image_files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <clocale>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace velmor {
 namespace {
@@ -29,35 +38,19 @@ private:
     bool m_ok = false;
 };
 
-TEST(LogFileTest, HeaderEntriesAndRuns)
+TEST(LogFileTest, EachRunAfreshEachEntryOnDiskAtOnce)
 {
     test::TempDir dir;
     const std::string path = dir.File("Velmor.txt");
-    {
-        LogFile file;
-        ASSERT_TRUE(file.Open(path, L"GPS firmware loader 1.0.7"));
-        file.LogLine(L"first");
-        file.StatusLine(L"");
-        file.StatusLine(L"Address:0x10000000.");
-    }
-    EXPECT_EQ(FileText(path), "GPS firmware loader 1.0.7\r\nfirst\r\n\r\nAddress:0x10000000.\r\n");
-
-    // A second run starts the file afresh.
-    LogFile again;
-    ASSERT_TRUE(again.Open(path, L"GPS firmware loader 1.0.7"));
-    again.Write(L"second run");
-    EXPECT_EQ(FileText(path), "GPS firmware loader 1.0.7\r\nsecond run\r\n");
-}
-
-TEST(LogFileTest, EntriesAreOnDiskAtOnceButTheHeaderWaits)
-{
-    test::TempDir dir;
-    const std::string path = dir.File("Velmor.txt");
+    test::WriteFile(path, std::string("an earlier run\r\n"));
     LogFile file;
-    ASSERT_TRUE(file.Open(path, L"H"));
-    EXPECT_EQ(FileText(path), "");
-    file.Write(L"x");
-    EXPECT_EQ(FileText(path), "H\r\nx\r\n");
+    ASSERT_TRUE(file.Open(path, L"GPS firmware loader 1.0.7"));
+    EXPECT_EQ(FileText(path), "");   // the header waits for the first entry
+    file.LogLine(L"first");
+    EXPECT_EQ(FileText(path), "GPS firmware loader 1.0.7\r\nfirst\r\n");
+    file.StatusLine(L"");
+    file.StatusLine(L"Address:0x10000000.");
+    EXPECT_EQ(FileText(path), "GPS firmware loader 1.0.7\r\nfirst\r\n\r\nAddress:0x10000000.\r\n");
 }
 
 TEST(LogFileTest, LongEntriesAreCutAtACharacterBoundary)
@@ -81,6 +74,55 @@ TEST(LogFileTest, LongEntriesAreCutAtACharacterBoundary)
     const std::string text = FileText(path);
     EXPECT_EQ(text.size(), 2 + 1 + 2 * 255 + 2u);
     EXPECT_EQ(text.substr(text.size() - 4), "\xc3\xa9\r\n");
+}
+
+// A folder nobody can write in, root included: for root an empty read-only
+// mount over it, in a mount namespace of this test process's own.
+bool MakeReadOnly(const std::string& dir)
+{
+    if (geteuid() != 0)
+        return chmod(dir.c_str(), 0555) == 0;
+    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+           && mount("velmor-test", dir.c_str(), "tmpfs", MS_RDONLY, nullptr) == 0;
+}
+
+TEST(LogFolder, BesideTheProgramElseTheStateFolder)
+{
+    test::TempDir dir;
+    const std::string program = dir.File("bin") + "/", home = dir.File("home"), state = dir.File("state");
+    std::filesystem::create_directories(program);
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    EXPECT_EQ(platform::LogDirectory(program, "Velmor.txt"), program);
+
+    // Installed: a program folder nobody can write in.
+    ASSERT_TRUE(MakeReadOnly(program)) << std::strerror(errno);
+    const std::string homeState = home + "/.local/state/velmor/";
+    const struct {
+        const char* legend;
+        std::optional<std::string> stateHome;
+        std::string expected;
+    } rows[] = {
+        {"$XDG_STATE_HOME", state, state + "/velmor/"},
+        {"no $XDG_STATE_HOME", std::nullopt, homeState},
+        {"a relative $XDG_STATE_HOME does not count", "state", homeState},
+        {"nowhere to write", program + "state", ""},
+    };
+    for (const auto& row : rows) {
+        std::filesystem::remove_all(state);
+        std::filesystem::remove_all(home);
+        if (row.stateHome)
+            setenv("XDG_STATE_HOME", row.stateHome->c_str(), 1);
+        else
+            unsetenv("XDG_STATE_HOME");
+        const std::string found = platform::LogDirectory(program, "Velmor.txt");
+        EXPECT_EQ(found, row.expected) << row.legend;
+        struct stat info {};
+        if (!found.empty()) {   // made private, as the XDG rules ask
+            EXPECT_TRUE(stat(found.c_str(), &info) == 0 && (info.st_mode & 0777) == 0700) << row.legend;
+        }
+    }
+    geteuid() == 0 ? umount(program.c_str()) : chmod(program.c_str(), 0755);
 }
 
 TEST(TextConversion, ThroughTheLocale)

@@ -1,5 +1,6 @@
-// The SFLD beside the program missing or broken. This program's folder holds
-// no sfld.hex of its own, so the test can take it away.
+// Which sfld.hex an image without its own SFLD gets: the one beside the program,
+// else the installed one, as files are there, missing or broken. This program's
+// folder holds no sfld.hex of its own, so the test can take it away.
 #include "loader/upload/image_preparation.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -15,25 +16,50 @@
 namespace velmor {
 namespace {
 
-TEST(SfldChoice, MissingOrBrokenSfldHex)
+TEST(SfldChoice, BesideTheProgramThenInstalled)
 {
-    const std::string sfldHex = platform::ProgramDirectory() + "sfld.hex";
-    std::filesystem::remove(sfldHex);
+    // The installed layout: the data folder is ../share/velmor/ from the programs'.
+    const std::string programDir = platform::ProgramDirectory();
+    const std::string dataDir = std::filesystem::path(programDir + "../share/velmor/").lexically_normal().string();
+    const std::string beside = programDir + "sfld.hex", installed = dataDir + "sfld.hex";
     test::TempDir dir;
     const std::string image = dir.File("image.bin");
     test::WriteFile(image, receiver::MakeSampleImage({}));
+
+    const std::string good = receiver::MakeSampleSfld(), broken = "S3 not a record\n", none;
+    const struct {
+        std::string beside, installed;
+        const wchar_t* last;   // the pane's last line
+    } rows[] = {
+        {good, none, L"Complete"},
+        {none, good, L"Complete"},
+        {none, broken, L"Incorrect SFLD."},
+        {good, broken, L"Complete"},
+        {broken, good, L"Incorrect SFLD."},   // one beside the program is never passed over
+    };
+    for (const auto& row : rows) {
+        std::filesystem::remove(beside);
+        std::filesystem::remove_all(dataDir);
+        std::filesystem::create_directories(dataDir);
+        if (!row.beside.empty())
+            test::WriteFile(beside, row.beside);
+        if (!row.installed.empty())
+            test::WriteFile(installed, row.installed);
+        test::LogRecorder log;
+        UploadJob job;
+        PrepareImage(ReadImage(image), job, log);
+        const auto lines = log.PaneLines();
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines[2], row.last);   // after "Opening SFLD ..." and "SFLD section skipped"
+    }
+    // Neither there: the Load stops, naming both places.
+    std::filesystem::remove(beside);
+    std::filesystem::remove_all(dataDir);
     test::LogRecorder log;
     UploadJob job;
-
     EXPECT_EQ(PrepareImage(ReadImage(image), job, log).fault, Fault::ImageRefused);
-    EXPECT_EQ(log.StatusLines(), std::vector<std::wstring> {platform::Widen("Can not open '" + sfldHex + "'")});
-
-    log.Reset();
-    test::WriteFile(sfldHex, std::string("S3 not a record\n"));
-    EXPECT_EQ(PrepareImage(ReadImage(image), job, log).fault, Fault::ImageRefused);
-    EXPECT_EQ(log.PaneLines(), (std::vector<std::wstring> {L"Opening SFLD ...", L"SFLD section skipped",
-                                                          L"Incorrect SFLD."}));
-    std::filesystem::remove(sfldHex);
+    EXPECT_EQ(log.StatusLines(), (std::vector<std::wstring> {platform::Widen("Can not open '" + beside + "'"),
+                                                             platform::Widen("Can not open '" + installed + "'")}));
 }
 
 } // namespace
