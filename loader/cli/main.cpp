@@ -5,6 +5,7 @@
 #include "loader/cli/port_list.h"
 #include "loader/cli/progress_display.h"
 #include "loader/image/flash_layout.h"
+#include "platform/rfc2217_line.h"
 #include "platform/serial_port.h"
 #include "loader/serial/receiver_query.h"
 #include "loader/upload/image_preparation.h"
@@ -155,9 +156,9 @@ int RunFlash(const std::string& image, const std::vector<std::string>& ports, co
     std::vector<std::string> devices;
     for (const auto& port : ports) {
         std::error_code error;
-        const std::string path = ::platform::DevicePath(port);
+        const std::string path = ::platform::ResolvePort(port);
         const auto real = std::filesystem::weakly_canonical(path, error);
-        devices.push_back(error ? path : real.string());
+        devices.push_back(error || ::platform::IsNetworkPortName(path) ? path : real.string());
     }
     for (size_t i = 0; i < devices.size(); ++i)
         for (size_t j = 0; j < i; ++j)
@@ -265,7 +266,9 @@ int main(int argc, char** argv)
 
     std::string port;
     auto* info = app.add_subcommand("info", "Identify the receiver on a port, as \"Connect GPS\" does.");
-    info->add_option("--port", port, "GPS1:, GPS2: or a device path.")->required();
+    info->add_option("--port", port, "GPS1:, GPS2:, a device path or rfc2217://HOST:PORT.")
+        ->required()
+        ->check(::platform::PortNameProblem);
     info->add_flag("--json", asJson, "The result as one JSON object.");
 
     std::string image;
@@ -282,7 +285,10 @@ int main(int argc, char** argv)
     double timeout = 0;
     auto* flash = app.add_subcommand("flash", "Upload an image to the receivers on one or more ports at once.");
     flash->add_option("image", image, "Binary or S-record image.")->required()->check(CLI::ExistingFile);
-    flash->add_option("--port", flashPorts, "GPS1:, GPS2: or a device path; repeat for more receivers.")->required();
+    flash->add_option("--port", flashPorts, "GPS1:, GPS2:, a device path or rfc2217://HOST:PORT; repeat for more "
+                                         "receivers.")
+        ->required()
+        ->check(::platform::PortNameProblem);
     flash->add_option("--pfld", pfld, "Answer to \"PFLD update requiered.\": yes or no. Without it an image that "
                                       "would rewrite the PFLD is refused.")
         ->check(CLI::IsMember({"yes", "no"}));
