@@ -240,22 +240,14 @@ bool Rfc2217Line::Pump(std::chrono::milliseconds wait)
 {
     if (Gone())
         return false;
-    const auto sendSome = [this] {
-        const ssize_t sent = send(m_socket, m_output.data(), m_output.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent > 0)
-            m_output.erase(m_output.begin(), m_output.begin() + sent);
-        else if (sent < 0 && errno != EAGAIN && errno != EINTR)
-            Fail(std::string("connection lost: ") + std::strerror(errno));
-    };
-    if (!m_output.empty())
-        sendSome();
+    SendSome();
     if (Gone())
         return false;
     pollfd p {m_socket, short(POLLIN | (m_output.empty() ? 0 : POLLOUT)), 0};
     if (poll(&p, 1, int(std::max<int64_t>(0, wait.count()))) <= 0)
         return false;
     if (p.revents & POLLOUT)
-        sendSome();
+        SendSome();
     if (Gone() || !(p.revents & (POLLIN | POLLHUP | POLLERR)))
         return false;
 
@@ -288,24 +280,36 @@ bool Rfc2217Line::Pump(std::chrono::milliseconds wait)
     if (m_answers.size() > kMaxAnswers)
         m_answers.erase(m_answers.begin(), m_answers.end() - kMaxAnswers);
     m_input.insert(m_input.end(), data.begin() + long(keepFrom), data.end());
-    if (!m_output.empty())
-        sendSome();
+    SendSome();
     return true;
+}
+
+void Rfc2217Line::SendSome()
+{
+    if (Gone() || m_output.empty())
+        return;
+    const ssize_t sent = send(m_socket, m_output.data(), m_output.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0)
+        m_output.erase(m_output.begin(), m_output.begin() + sent);
+    else if (sent < 0 && errno != EAGAIN && errno != EINTR)
+        Fail(std::string("connection lost: ") + std::strerror(errno));
 }
 
 bool Rfc2217Line::Flush(Clock::time_point deadline)
 {
-    while (!m_output.empty() && !Gone()) {
+    for (SendSome(); !m_output.empty() && !Gone(); SendSome()) {
         const auto now = Clock::now();
         if (now >= deadline)
             return false;
-        Pump(std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+        Pump(std::chrono::ceil<std::chrono::milliseconds>(deadline - now));   // ends when the socket takes more
     }
     return !Gone();
 }
 
 bool Rfc2217Line::Await(uint8_t command, std::vector<uint8_t>& value, Clock::time_point deadline)
 {
+    if (!Flush(deadline))
+        return false;
     for (;;) {
         const auto it = std::find_if(m_answers.begin(), m_answers.end(),
                                      [command](const ServerMessage& m) { return m.command == command; });

@@ -67,6 +67,8 @@ private:
     // One wait of up to `wait` on the socket: sends pending output, takes what came.
     // False when nothing came.
     bool Pump(std::chrono::milliseconds wait);
+    // What the socket takes of the pending output now.
+    void SendSome();
     // Sends all pending output by `deadline`.
     bool Flush(Clock::time_point deadline);
     // The server's answer to `command`, sent before.
