@@ -5,7 +5,7 @@ set -euo pipefail
 
 # Configuring builds the tests too, so their tools are part of the build.
 build=(cmake ninja-build g++ pkg-config libgtest-dev binutils srecord libfdisk-dev libblkid-dev qt6-base-dev libx11-dev libudev-dev nlohmann-json3-dev libcli11-dev)
-test=("${build[@]}" fdisk dosfstools e2fsprogs xvfb xauth)
+test=("${build[@]}" fdisk dosfstools e2fsprogs xvfb xauth ser2net)
 ci=("${test[@]}" clang libclang-rt-14-dev)
 
 case "${1:-}" in
