@@ -212,9 +212,15 @@ std::unique_ptr<Rfc2217Line> Rfc2217Line::Attach(int socket, const NetworkPort& 
     if (line->SetSpeed(baud))
         line->Purge();
     if (line->Gone()) {
-        // A server that goes away may have found no device behind it.
         error.kind = line->m_settingsRefused ? OpenFault::NotSerial : OpenFault::Refused;
         error.text = line->m_failure;
+        // ser2net says in plain text why it gives up, a device that would not open, then closes.
+        std::string said;
+        for (size_t i = line->m_inputAt; i < line->m_input.size(); ++i)
+            if (std::isprint(line->m_input[i]))
+                said += char(line->m_input[i]);
+        if (!said.empty())
+            error.text += " (the server said: " + said + ")";
         return nullptr;
     }
     return line;
