@@ -30,8 +30,8 @@ struct OpenError {
 
 // What a port name stands for: the device path or the network port's URL.
 std::string ResolvePort(const std::string& name);
-// Empty when `name` is a port name a line could have, else why not.
-std::string CheckPortName(const std::string& name);
+// Why a name cannot be a port, for a usage error; empty when it may be one.
+std::string PortNameProblem(const std::string& name);
 
 // Opens the named line for exclusive use, raw 8N1 at `baud`, input purged;
 // nullptr with `error` filled when it cannot.

@@ -77,13 +77,13 @@ void ValidateSfldVersion(std::string_view version)
 
 // One section at `offset`: filler, exception vectors, header and version area.
 void BuildSection(std::vector<uint8_t>& image, uint32_t offset, uint32_t size, const std::string& version,
-                  uint32_t& filler)
+                  uint32_t& filler, bool erased = false)
 {
     for (uint32_t i = 0; i < size; ++i) {
         filler ^= filler << 13;
         filler ^= filler >> 17;
         filler ^= filler << 5;
-        image[offset + i] = uint8_t(filler);
+        image[offset + i] = erased ? kErasedByte : uint8_t(filler);
     }
     for (size_t i = 0; i < kVectorWords; ++i)
         PutWord(image, offset + 4 * i, kSectionFirstWord);
@@ -136,7 +136,8 @@ std::vector<uint8_t> MakeSampleImage(const SampleImageOptions& options)
     if (filler == 0)
         filler = 1;   // xorshift would stay at 0 for good
     BuildSection(image, 0, options.pfldSize, std::string(kPfldVersionPrefix) + options.pfldVersion, filler);
-    BuildSection(image, kFwOffset, options.fwSize, std::string(kFwVersionMarker) + options.fwVersion, filler);
+    BuildSection(image, kFwOffset, options.fwSize, std::string(kFwVersionMarker) + options.fwVersion, filler,
+                 options.fwErased);
 
     // A PFLD checksum of 0 reads as "no checksum" on the loader's side; move it
     // by a padding byte of the version area, which stays a text end.

@@ -25,6 +25,7 @@ struct SampleImageOptions {
     uint32_t pfldSize = 0x2000;         // end address minus start; multiple of 4
     uint32_t fwSize = 0x20000;
     uint32_t seed = 1;                  // for the filler bytes
+    bool fwErased = false;              // FW filler bytes 0xFF, as unused flash reads
     std::string sfldPath;               // S-record file to append as the SFLD section
     std::string sfldVersion;            // without sfldPath: append a sample SFLD with this version text
     ChecksumFault badChecksum = ChecksumFault::None;

@@ -9,6 +9,7 @@
 #include "loader/serial/receiver_query.h"
 #include "loader/upload/image_preparation.h"
 #include "platform/line_opener.h"
+#include "platform/rfc2217_line.h"
 #include "platform/text.h"
 #include "platform/version.h"
 
@@ -124,9 +125,9 @@ bool SameDeviceTwice(const std::vector<std::string>& ports)
     std::vector<std::string> devices;
     for (const auto& port : ports) {
         std::error_code error;
-        const std::string device = platform::ResolvePort(port);
+        const std::string device = ::platform::ResolvePort(port);
         const auto real = std::filesystem::weakly_canonical(device, error);
-        devices.push_back(error || device.find("://") != std::string::npos ? device : real.string());
+        devices.push_back(error || ::platform::IsNetworkPortName(device) ? device : real.string());
     }
     for (size_t i = 0; i < devices.size(); ++i)
         for (size_t j = 0; j < i; ++j)
@@ -219,14 +220,6 @@ int RunFlash(const std::vector<std::string>& ports, FlashOptions options, bool a
     return Flushed(worst);
 }
 
-// A port name velmor-cli can open, or a usage error that says why not.
-std::string CheckPortName(const std::string& port)
-{
-    if (port.empty())
-        return "a port name is empty";
-    return platform::CheckPortName(port);
-}
-
 } // namespace
 } // namespace velmor::cli
 
@@ -245,7 +238,7 @@ int main(int argc, char** argv)
                   "velmor-cli"};   // its own name in the usage lines, wherever it lies
     app.require_subcommand(1);
     app.set_version_flag("--version", "velmor-cli " + std::string(::platform::kVersion), "Print the version and exit");
-    const auto portCheck = CLI::Validator(CheckPortName, "PORT");
+    const auto portCheck = CLI::Validator(::platform::PortNameProblem, "PORT");
 
     bool asJson = false;
     auto* ports = app.add_subcommand("ports", "List the serial ports a receiver could be on.");

@@ -38,6 +38,7 @@ std::unique_ptr<SerialLine> SerialOpen(const std::string& name, uint32_t baud, R
         outcome.device = error.device;
         outcome.reason = error.text;
         if (error.kind == platform::OpenFault::NotSerial) {
+            report.LogLine(platform::Widen(error.text));
             report.StatusLine(L"SetCommState return error");
             return nullptr;
         }
