@@ -141,8 +141,9 @@ bool HoldsImageFw(const UpdateRequest& request, const ReceiverInfo& receiver, co
                   Reporter& report, std::stop_token stop, uint64_t& compared)
 {
     const auto fw = words.FwSection();
-    if (!fw || receiver.fw.length != fw->first - kFwStart || receiver.fw.crc != fw->second
-        || !words.Contains(kFwStart, fw->first, receiver.fw.text))
+    if (!fw || receiver.fw.length != fw->first - kFwStart || receiver.fw.crc != fw->second)
+        return false;
+    if (!words.Contains(kFwStart, fw->first, receiver.fw.text))
         return false;
     std::vector<uint32_t> addresses = words.Addresses(VerifyMode::Spot, kFwStart, fw->first);
     for (uint32_t at = fw->first - kVersionAreaBytes; at < fw->first; at += 4)

@@ -131,6 +131,11 @@ TEST(TextConversion, ThroughTheLocale)
         LocaleScope c("C");
         EXPECT_EQ(platform::Narrow(L"Gr\u00fc\u00dfe"), "Gr??e");
         EXPECT_EQ(platform::Widen("abc"), L"abc");
+        // A file name that the encoding cannot carry whole is no file name at all.
+        std::string path;
+        EXPECT_FALSE(platform::NarrowExact(L"/tmp/Gr\u00fc\u00dfe.bin", path));
+        EXPECT_TRUE(platform::NarrowExact(L"/tmp/image.bin", path));
+        EXPECT_EQ(path, "/tmp/image.bin");
     }
     LocaleScope utf8("C.UTF-8");
     ASSERT_TRUE(utf8.Ok());

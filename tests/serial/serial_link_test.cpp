@@ -231,7 +231,7 @@ TEST_F(SerialOps, LinesThatGoAwayOrTakeNothing)
 
     test::ScriptedLine stalled;
     stalled.Stall();
-    const Link link {stalled, m_log, {}};
+    const Link link {stalled, m_log, {}, stalled.Now() + 60s};   // a backstop, well past the limit
     EXPECT_EQ(SerialWrite(link, "record", 0), 0);
     EXPECT_GE(stalled.Elapsed(), kWriteSilence);
     EXPECT_LT(stalled.Elapsed(), kWriteSilence + 1s);

@@ -204,6 +204,13 @@ TEST_F(Preparation, OpenAndFormatErrors)
     outcome = Prepare(Bytes(text.begin(), text.end()), "notes.txt");
     EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {W("Image Format Error (" + m_path + ")")});
     EXPECT_EQ(outcome.reason, "S-record line 2 is malformed");
+
+    // A long path is the file it names, whole: nothing is cut at any length.
+    m_log.Reset();
+    const std::string deep = std::string(200, 'd') + "/" + std::string(200, 'e') + "/" + std::string(200, 'f');
+    std::filesystem::create_directories(m_dir.File(deep));
+    EXPECT_TRUE(Prepare(m_image, deep + "/image.bin").Ok());
+    EXPECT_TRUE(m_log.HasPaneLine(W("Opening '" + m_path + "' ...")));
 }
 
 TEST_F(Preparation, SRecordImages)

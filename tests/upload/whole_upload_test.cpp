@@ -11,6 +11,7 @@
 #include "tests/support/board_fixture.h"
 #include "tests/support/image_files.h"
 #include "tests/support/log_recorder.h"
+#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -145,15 +146,49 @@ TEST_F(WholeUpload, BinaryImageWithTheSfldBesideTheProgram)
     EXPECT_TRUE(Logged(L"Main FW ver:0.2 (V2.31)"));
 }
 
-TEST_F(WholeUpload, SRecordImage)
+// An S-record image, replaced on disk once the erase has begun: what goes to
+// the receiver is the image as it was checked, read once.
+TEST_F(WholeUpload, SRecordImageReadOnce)
 {
-    StartBoard();
+    receiver::BoardOptions slowErase = Options();
+    slowErase.sectorEraseTime = 200ms;
+    auto& board = m_board.Start(slowErase, m_oldFlash);
     const std::string text = receiver::MakeSampleSRecords(NewFirmware());
-    const Bytes image = receiver::MakeSampleImage(NewFirmware());
-    ASSERT_TRUE(Upload(Bytes(text.begin(), text.end()), "image.s37").Ok());
+    receiver::SampleImageOptions other = NewFirmware();
+    other.fwVersion = "V9.99";
+    const std::string replacement = receiver::MakeSampleSRecords(other);
+    ASSERT_TRUE(Upload(Bytes(text.begin(), text.end()), "image.s37", {}, [&] {
+        ASSERT_TRUE(board.Transcript().WaitForErases(1, 60s));
+        test::WriteFile(m_imagePath, replacement);
+    }).Ok());
     EXPECT_TRUE(Shown(L"Image type: Motorola S-Record"));
     // The S-record image holds the FW checksum word too, and all of it went over.
+    const Bytes image = receiver::MakeSampleImage(NewFirmware());
     EXPECT_TRUE(m_board.Holds(image, image.size()));
+}
+
+// A receiver that falls silent during the read-back has stopped answering:
+// that is said, not taken for a flash that differs.
+TEST_F(WholeUpload, SilenceDuringTheReadBackIsNoMismatch)
+{
+    auto& board = StartBoard();
+    ASSERT_TRUE(ConnectGps("GPS1:", m_log, m_info).Ok());
+    m_imagePath = m_folder.File("image.bin");
+    test::WriteFile(m_imagePath, receiver::MakeSampleImage(NewFirmware()));
+    UpdateRequest request = Request();
+    request.verify = VerifyMode::Full;
+    auto run = std::async(std::launch::async, [&] { return RunUpdate(request, m_log); });
+    ASSERT_TRUE(test::WaitUntil([&] {
+        for (const auto& [phase, done, total] : m_log.ProgressReports())
+            if (phase == Phase::Verify && done > 10)
+                return true;
+        return false;
+    }, 60s));
+    board.SetFault(receiver::BoardFault::Silence, true);
+    const UpdateResult result = run.get();
+    EXPECT_EQ(result.outcome.fault, Fault::Silence);
+    EXPECT_EQ(result.outcome.phase, Phase::Verify);
+    EXPECT_GT(result.wordsCompared, 10u);
 }
 
 // An image with a newer PFLD and an SFLD of its own: declined, nothing goes

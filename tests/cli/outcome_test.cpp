@@ -1,0 +1,67 @@
+// What velmor-cli makes of the engine's outcomes: the exit status and the
+// JSON's kind for every fault, from values, never from text; and live lines
+// that fit the terminal.
+#include "loader/cli/cli_json.h"
+#include "loader/cli/exit_codes.h"
+#include "loader/cli/progress_display.h"
+
+#include <gtest/gtest.h>
+
+namespace velmor::cli {
+namespace {
+
+TEST(Outcomes, EachFaultHasItsStatusAndKind)
+{
+    const struct {
+        Fault fault;
+        int status;
+        const char* kind;
+    } rows[] = {
+        {Fault::None, 0, "ok"},
+        {Fault::PortNotFound, 4, "port_not_found"},
+        {Fault::PortBusy, 4, "port_busy"},
+        {Fault::PortNoPermission, 4, "port_no_permission"},
+        {Fault::PortUnusable, 4, "port_unusable"},
+        {Fault::RateNotAccepted, 4, "rate_not_accepted"},
+        {Fault::NoReceiver, 4, "no_receiver"},
+        {Fault::ImageRefused, 3, "image_refused"},
+        {Fault::PfldNeedsAnswer, 3, "pfld_needs_answer"},
+        {Fault::PfldDeclined, 3, "pfld_declined"},
+        {Fault::Silence, 5, "no_answer"},
+        {Fault::ReceiverError, 5, "receiver_error"},
+        {Fault::TooManyAttempts, 5, "too_many_attempts"},
+        {Fault::OutOfTime, 5, "out_of_time"},
+        {Fault::LineGone, 5, "port_gone"},
+        {Fault::VerifyMismatch, 6, "verify_mismatch"},
+        {Fault::Stopped, 130, "interrupted"},
+    };
+    for (const auto& row : rows) {
+        PortResult result;
+        result.port = "GPS1:";
+        result.update.outcome = Outcome::Failed(row.fault, Phase::Program);
+        result.code = ExitCodeFor(result.update.outcome);
+        result.message = ResultText(result.update, result.port);
+        const auto json = PortResultJson(result, ImageFile {});
+        EXPECT_EQ(json["exit_code"], row.status) << row.kind;
+        EXPECT_EQ(json["result"], row.kind);
+        EXPECT_FALSE(json["message"].get<std::string>().empty()) << row.kind;
+    }
+}
+
+TEST(LiveLines, ClippedToTheTerminalWidth)
+{
+    const struct {
+        std::string line;
+        size_t columns;
+        std::string shown;
+    } rows[] = {
+        {"GPS1: program", 80, "GPS1: program"},
+        {"GPS1: program", 6, "GPS1:"},   // one column kept free: a full line would wrap
+        {"\xc3\xa9t\xc3\xa9 abc", 4, "\xc3\xa9t\xc3\xa9"},   // never half a character
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ClipToColumns(row.line, row.columns), row.shown) << row.line;
+}
+
+} // namespace
+} // namespace velmor::cli
