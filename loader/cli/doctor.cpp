@@ -259,7 +259,7 @@ nlohmann::json DiagnosisJson(const Diagnosis& diagnosis)
     return {{"ok", diagnosis.Ok()},
             {"map",
              {{"file", orNull(diagnosis.map.file)},
-              {"read", !diagnosis.deviceFolder},
+              {"read", !diagnosis.map.file.empty()},
               {"found", diagnosis.map.found},
               {"problem", orNull(diagnosis.map.problem)},
               {"entries", diagnosis.map.entries}}},

@@ -311,15 +311,17 @@ int main(int argc, char** argv)
         const auto where = ::platform::SystemPorts();
         const auto list = ListPorts(where);
         if (asJson)
-            std::fputs((PortsToJson(list).dump() + "\n").c_str(), stdout);
+            std::fputs((PortsToJson(list).dump(-1, ' ', false, json::error_handler_t::replace) + "\n").c_str(), stdout);
         else
             std::fputs((MapInEffect(where) + "\n" + FormatPorts(list)).c_str(), stdout);
         return Flushed(kExitSuccess);
     }
     if (*doctor) {
         const Diagnosis diagnosis = Diagnose(doctorPorts, Machine());
-        std::fputs(asJson ? (DiagnosisJson(diagnosis).dump() + "\n").c_str() : FormatDiagnosis(diagnosis).c_str(),
-                   stdout);
+        const std::string text = asJson ? DiagnosisJson(diagnosis).dump(-1, ' ', false, json::error_handler_t::replace)
+                                              + "\n"
+                                        : FormatDiagnosis(diagnosis);
+        std::fputs(text.c_str(), stdout);
         return Flushed(diagnosis.Ok() ? kExitSuccess : kExitNoReceiver);
     }
     if (*info)
