@@ -31,7 +31,7 @@ protected:
         m_machine.ports = {"", m_root.File("ports.conf"), m_root.File("dev"), m_root.File("sys")};
         m_machine.udevData = m_root.File("udev");
         m_machine.modemManagerRunning = [] { return true; };
-        m_machine.brlttyInstalled = [] { return false; };
+        m_machine.brlttyInstalled = [] { return true; };
         m_machine.mayOpen = [this](const std::string& node) { return node != Dev("ttyACM0"); };
         Adapter("ttyUSB0", "188:0", "usb1/1-1", "1-1:1.0/ttyUSB0", "ftdi_sio",
                 {{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"}, {"product", "FT232R"},
@@ -112,9 +112,9 @@ TEST_F(FakeMachine, DoctorNamesWhatStandsInTheWay)
         std::vector<std::string> problems;   // each a part of one problem's text
         size_t warnings;
     } rows[] = {
-        {"GPS2:", "pseudo-terminal", "", -1, false, true, {}, 0},
-        {Dev("ttyACM0"), "usb serial", "cdc_acm", -1, false, false, {"may not open it"}, 0},
-        {Dev("ttyUSB0"), "usb serial", "ftdi_sio", 16, true, true, {"ModemManager runs and may probe"}, 1},
+        {"GPS2:", "pseudo-terminal", "", -1, false, true, {}, 0},   // brltty is a warning for USB adapters only
+        {Dev("ttyACM0"), "usb serial", "cdc_acm", -1, false, false, {"may not open it"}, 1},
+        {Dev("ttyUSB0"), "usb serial", "ftdi_sio", 16, true, true, {"ModemManager runs and may probe"}, 2},
     };
     ASSERT_EQ(all.ports.size(), std::size(rows));
     for (size_t i = 0; i < all.ports.size(); ++i) {
