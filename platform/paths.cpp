@@ -37,16 +37,17 @@ std::string HomeDirectory()
     return {};
 }
 
-// $XDG_STATE_HOME/velmor/; a relative or empty value does not count.
-std::string StateDirectory()
+// $<variable>/velmor/, else ~/<fallback>/velmor/; a relative or empty value
+// does not count.
+std::string XdgDirectory(const char* variable, const char* fallback)
 {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    std::string base = (state && state[0] == '/') ? std::string(state) : std::string();
+    const char* value = std::getenv(variable);
+    std::string base = (value && value[0] == '/') ? std::string(value) : std::string();
     if (base.empty()) {
         const std::string home = HomeDirectory();
         if (home.empty())
             return {};
-        base = home + "/.local/state";
+        base = home + "/" + fallback;
     }
     while (base.size() > 1 && base.back() == '/')
         base.pop_back();
@@ -86,10 +87,15 @@ std::string LogDirectory(const std::string& programDir, const std::string& fileN
 {
     if (CanWriteFileIn(programDir, fileName))
         return programDir;
-    const std::string state = StateDirectory();
+    const std::string state = XdgDirectory("XDG_STATE_HOME", ".local/state");
     if (state.empty() || !MakeFolders(state) || !CanWriteFileIn(state, fileName))
         return {};
     return state;
+}
+
+std::string ConfigDirectory()
+{
+    return XdgDirectory("XDG_CONFIG_HOME", ".config");
 }
 
 std::string TempDirectory()

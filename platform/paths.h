@@ -21,6 +21,9 @@ std::string DataDirectory(const std::string& programDir);
 // (by default ~/.local/state/velmor/), made when missing. Empty when neither
 // can be had.
 std::string LogDirectory(const std::string& programDir, const std::string& fileName);
+// The per-user settings folder, $XDG_CONFIG_HOME/velmor/ (by default
+// ~/.config/velmor/), ending in '/'; empty without a home folder.
+std::string ConfigDirectory();
 // The system temp folder, ending in '/'.
 std::string TempDirectory();
 // A new file in the temp folder that no other process can open: unnamed where

@@ -39,6 +39,9 @@ public:
     virtual bool Gone() const { return false; }
     // What the line is, for messages: a device path or a network port.
     virtual std::string Name() const { return {}; }
+    // What the user could do to make the line work better, found when it
+    // opened (a slow USB adapter); empty when nothing.
+    virtual std::string Advice() const { return {}; }
 };
 
 } // namespace platform

@@ -3,6 +3,7 @@
 #include "platform/serial_port.h"
 
 #include "platform/paths.h"
+#include "platform/tty_sysfs.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -71,6 +73,32 @@ bool ApplySpeed(int port, termios& settings, uint32_t baud)
     // tcsetattr succeeds if any one change took; read back what the driver holds.
     termios check {};
     return tcgetattr(port, &check) == 0 && cfgetospeed(&check) == speed && cfgetispeed(&check) == speed;
+}
+
+// A USB adapter otherwise holds received bytes back for its latency timer.
+// Pseudo-terminals and many drivers refuse the request: they lose nothing by it.
+void RequestLowLatency(int port)
+{
+    serial_struct info {};
+    if (ioctl(port, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY))
+        return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    ioctl(port, TIOCSSERIAL, &info);
+}
+
+// An FTDI adapter sends what it received every latency timer (16 ms unless
+// set): set 1 ms where this user may, else the advice on how.
+std::string LowerLatencyTimer(const std::string& path, const std::string& sysfs)
+{
+    const TtyFacts tty = TtyFactsOf(path, sysfs);
+    if (tty.driver != kFtdiDriver || tty.latencyMs <= 1)
+        return {};
+    std::ofstream(tty.latencyFile) << "1\n";
+    if (ReadNumberFile(tty.latencyFile) == 1)
+        return {};
+    return path + ": the FTDI adapter's latency timer is " + std::to_string(tty.latencyMs)
+           + " ms and could not be set to 1 ms, so every answer comes late; until it is unplugged: echo 1 | sudo tee "
+           + tty.latencyFile;
 }
 
 int RemainingMs(std::chrono::steady_clock::time_point deadline)
@@ -140,7 +168,7 @@ OpenError DescribeOpenFailure(int error, const std::string& path)
     }
 }
 
-std::unique_ptr<SerialPort> SerialPort::Open(const std::string& path, OpenError* error)
+std::unique_ptr<SerialPort> SerialPort::Open(const std::string& path, OpenError* error, const std::string& sysfs)
 {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -158,7 +186,10 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& path, OpenError*
         return nullptr;
     }
     ioctl(fd, TIOCEXCL);   // a pseudo-terminal takes it too; failure only loses the guard
-    return std::unique_ptr<SerialPort>(new SerialPort(fd, path));
+    RequestLowLatency(fd);   // the FTDI driver then sets 1 ms itself
+    std::unique_ptr<SerialPort> port(new SerialPort(fd, path));
+    port->m_advice = LowerLatencyTimer(path, sysfs);
+    return port;
 }
 
 SerialPort::~SerialPort()

@@ -51,9 +51,11 @@ OpenError DescribeOpenFailure(int error, const std::string& path);
 // settings found at open (restored on close) and the driver's error counters.
 class SerialPort : public SerialLine {
 public:
-    // Opens the device for exclusive use; nullptr on failure, with the reason
-    // in `error` when given.
-    static std::unique_ptr<SerialPort> Open(const std::string& path, OpenError* error = nullptr);
+    // Opens the device for exclusive use and asks its driver to hand bytes on
+    // at once; nullptr on failure, with the reason in `error` when given.
+    // `sysfs` is where the adapter's latency timer is looked up.
+    static std::unique_ptr<SerialPort> Open(const std::string& path, OpenError* error = nullptr,
+                                            const std::string& sysfs = "/sys");
     ~SerialPort() override;
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
@@ -72,6 +74,7 @@ public:
     // After a hang-up, EIO, or a read of nothing when the port said it was readable.
     bool Gone() const override { return m_gone; }
     std::string Name() const override { return m_path; }
+    std::string Advice() const override { return m_advice; }
 
     int Descriptor() const { return m_fd; }
 
@@ -80,6 +83,7 @@ private:
 
     int m_fd;
     std::string m_path;
+    std::string m_advice;
     bool m_gone = false;
     termios m_original {};
     bool m_haveOriginal = false;

@@ -1,6 +1,7 @@
 // velmor-cli: the loader's engine from the command line, for scripts and for
 // benches that update many receivers at once.
 #include "loader/cli/cli_json.h"
+#include "loader/cli/doctor.h"
 #include "loader/cli/exit_codes.h"
 #include "loader/cli/flash_job.h"
 #include "loader/cli/port_list.h"
@@ -233,8 +234,8 @@ int main(int argc, char** argv)
 
     CLI::App app {"velmor-cli: the GPS receiver firmware loader from the command line.\n"
                   "Exit status: 0 every port succeeded, 1 the results could not be written, 2 bad usage,\n"
-                  "3 image refused, 4 no receiver, 5 upload failed or out of time, 6 verify mismatch,\n"
-                  "130 interrupted; with several ports, the worst.",
+                  "3 image refused, 4 no receiver (doctor: something stands in the way), 5 upload failed or\n"
+                  "out of time, 6 verify mismatch, 130 interrupted; with several ports, the worst.",
                   "velmor-cli"};   // its own name in the usage lines, wherever it lies
     app.require_subcommand(1);
     app.set_version_flag("--version", "velmor-cli " + std::string(::platform::kVersion), "Print the version and exit");
@@ -243,6 +244,14 @@ int main(int argc, char** argv)
     bool asJson = false;
     auto* ports = app.add_subcommand("ports", "List the serial ports a receiver could be on.");
     ports->add_flag("--json", asJson, "A JSON array instead of lines.");
+
+    std::vector<std::string> doctorPorts;
+    auto* doctor = app.add_subcommand("doctor", "What stands between you and the ports, and how to mend it. Exit "
+                                                "status 0 when nothing does, else 4.");
+    doctor->add_option("--port", doctorPorts, "GPS1:, GPS2:, a device path or rfc2217://HOST:PORT; repeat for more. "
+                                              "Without it, every port `ports` lists.")
+        ->check(portCheck);
+    doctor->add_flag("--json", asJson, "One JSON object: the port map, each port's findings, \"ok\".");
 
     std::string port;
     auto* info = app.add_subcommand("info", "Identify the receiver on a port, as \"Connect GPS\" does.");
@@ -299,12 +308,21 @@ int main(int argc, char** argv)
 
     signals.Start();
     if (*ports) {
-        const auto list = ListPorts();
+        const auto where = ::platform::SystemPorts();
+        const auto list = ListPorts(where);
         if (asJson)
-            std::fputs((PortsToJson(list).dump() + "\n").c_str(), stdout);
+            std::fputs((PortsToJson(list).dump(-1, ' ', false, json::error_handler_t::replace) + "\n").c_str(), stdout);
         else
-            std::fputs(FormatPorts(list).c_str(), stdout);
+            std::fputs((MapInEffect(where) + "\n" + FormatPorts(list)).c_str(), stdout);
         return Flushed(kExitSuccess);
+    }
+    if (*doctor) {
+        const Diagnosis diagnosis = Diagnose(doctorPorts, Machine());
+        const std::string text = asJson ? DiagnosisJson(diagnosis).dump(-1, ' ', false, json::error_handler_t::replace)
+                                              + "\n"
+                                        : FormatDiagnosis(diagnosis);
+        std::fputs(text.c_str(), stdout);
+        return Flushed(diagnosis.Ok() ? kExitSuccess : kExitNoReceiver);
     }
     if (*info)
         return RunInfo(port, asJson, signals);

@@ -1,14 +1,15 @@
-// The port listing: GPS names from the device folder, devices from libudev.
+// The port listing: GPS names from the device folder or the port map, devices
+// from sysfs.
 #include "loader/cli/port_list.h"
 
-#include "platform/paths.h"
-
-#include <libudev.h>
+#include "platform/port_map.h"
+#include "platform/rfc2217_line.h"
+#include "platform/tty_sysfs.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <sstream>
 
 namespace velmor::cli {
@@ -16,41 +17,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-inline constexpr const char* kByIdFolder = "/dev/serial/by-id";
 inline constexpr const char* kGpsNames[][2] = {{"GPS1:", "gps1"}, {"GPS2:", "gps2"}};
 
-template <auto Unref>
-struct UdevUnref {
-    template <typename T>
-    void operator()(T* p) const { Unref(p); }
-};
-using Udev = std::unique_ptr<udev, UdevUnref<udev_unref>>;
-using UdevEnumerate = std::unique_ptr<udev_enumerate, UdevUnref<udev_enumerate_unref>>;
-using UdevDevice = std::unique_ptr<udev_device, UdevUnref<udev_device_unref>>;
-
-// The udev database has the cleaned-up names; without it (no udevd, as in a
-// container) the USB device's own attributes still say who made it.
-std::string UsbField(udev_device* tty, udev_device* usb, const char* property, const char* sysattr)
+const char* ViaName(platform::PortVia via)
 {
-    for (udev_device* dev : {tty, usb}) {
-        const char* value = dev ? udev_device_get_property_value(dev, property) : nullptr;
-        if (value && *value)
-            return value;
+    switch (via) {
+    case platform::PortVia::DeviceFolder: return "device folder";
+    case platform::PortVia::Map: return "port map";
+    case platform::PortVia::Default: return "default";
+    default: return "";
     }
-    const char* value = usb ? udev_device_get_sysattr_value(usb, sysattr) : nullptr;
-    return value ? value : "";
-}
-
-std::string ByIdLink(udev_device* tty)
-{
-    const std::string prefix = std::string(kByIdFolder) + "/";
-    udev_list_entry* entry = nullptr;
-    udev_list_entry_foreach(entry, udev_device_get_devlinks_list_entry(tty)) {
-        const std::string link = udev_list_entry_get_name(entry);
-        if (link.starts_with(prefix))
-            return link;
-    }
-    return {};
 }
 
 // Links resolve to their node, so a link and its target share one key; a
@@ -77,51 +53,44 @@ void FillMissing(PortEntry& into, const PortEntry& from)
     }
 }
 
+// The udev rule matches the adapter's USB serial number, or, for an adapter
+// without one, every adapter of its model.
+void SuggestLines(PortEntry& adapter, const std::string& name, const std::string& file)
+{
+    adapter.mapLine = name.substr(0, name.size() - 1) + "=" + (adapter.stableName.empty() ? adapter.path
+                                                                                          : adapter.stableName);
+    const std::string match = !adapter.serial.empty()
+                                  ? "ATTRS{serial}==\"" + adapter.serial + "\""
+                                  : "ATTRS{idVendor}==\"" + adapter.vendorId + "\", ATTRS{idProduct}==\""
+                                        + adapter.modelId + "\"";
+    if (!adapter.vendorId.empty())
+        adapter.udevRule = "SUBSYSTEM==\"tty\", " + match + ", SYMLINK+=\"" + file + "\"";
+}
+
 } // namespace
 
-std::vector<PortEntry> SystemSerialDevices()
+std::vector<PortEntry> SystemSerialDevices(const platform::PortEnvironment& where)
 {
     std::vector<PortEntry> devices;
-    Udev context(udev_new());
-    UdevEnumerate scan(context ? udev_enumerate_new(context.get()) : nullptr);
-    if (!scan || udev_enumerate_add_match_subsystem(scan.get(), "tty") < 0 || udev_enumerate_scan_devices(scan.get()) < 0)
-        return devices;
-
-    udev_list_entry* entry = nullptr;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan.get())) {
-        UdevDevice tty(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
-        const char* sysname = tty ? udev_device_get_sysname(tty.get()) : nullptr;
-        if (!sysname)
-            continue;
-        const std::string name = sysname;
-        if (!name.starts_with("ttyUSB") && !name.starts_with("ttyACM"))
-            continue;
-
-        // Owned by the tty device.
-        udev_device* usb = udev_device_get_parent_with_subsystem_devtype(tty.get(), "usb", "usb_device");
+    for (const platform::TtyFacts& tty : platform::SerialAdapters(where.sysfs)) {
         PortEntry port;
-        const char* node = udev_device_get_devnode(tty.get());
-        port.path = node ? node : "/dev/" + name;
-        port.name = port.path;
-        port.stableName = ByIdLink(tty.get());
-        port.vendorId = UsbField(tty.get(), usb, "ID_VENDOR_ID", "idVendor");
-        port.modelId = UsbField(tty.get(), usb, "ID_MODEL_ID", "idProduct");
-        port.vendor = UsbField(tty.get(), usb, "ID_VENDOR", "manufacturer");
-        port.model = UsbField(tty.get(), usb, "ID_MODEL", "product");
-        // ID_SERIAL is vendor_model_serial; the short one is the number alone.
-        port.serial = UsbField(tty.get(), usb, "ID_SERIAL_SHORT", "serial");
+        port.name = port.path = where.dev + "/" + tty.name;
+        port.vendorId = tty.vendorId;
+        port.modelId = tty.modelId;
+        port.vendor = tty.vendor;
+        port.model = tty.model;
+        port.serial = tty.serial;
         devices.push_back(std::move(port));
     }
-    std::sort(devices.begin(), devices.end(), [](const PortEntry& a, const PortEntry& b) { return a.path < b.path; });
     return devices;
 }
 
-std::vector<PortEntry> CollectPorts(std::vector<PortEntry> devices, const std::string& byIdFolder)
+std::vector<PortEntry> CollectPorts(std::vector<PortEntry> devices, const platform::PortEnvironment& where)
 {
-    // The by-id links also stand for devices udev did not report (no /sys).
+    // The by-id links also stand for devices sysfs did not show.
     std::vector<std::string> links;
     std::error_code error;
-    for (const auto& link : fs::directory_iterator(byIdFolder, error))
+    for (const auto& link : fs::directory_iterator(where.dev + "/serial/by-id", error))
         links.push_back(link.path().string());
     std::sort(links.begin(), links.end());
     for (const std::string& link : links) {
@@ -133,16 +102,22 @@ std::vector<PortEntry> CollectPorts(std::vector<PortEntry> devices, const std::s
 
     std::vector<PortEntry> ports;
     std::map<std::string, size_t> byNode;
-    const std::string folder = platform::DeviceDirectory();
-    for (const auto& [name, file] : kGpsNames) {
-        const std::string path = folder + "/" + file;
-        if (!Exists(path))
+    std::vector<size_t> unused;
+    for (size_t i = 0; i < std::size(kGpsNames); ++i) {
+        const char* name = kGpsNames[i][0];
+        const platform::PortRoute route = platform::RoutePort(name, where);
+        const bool network = platform::IsNetworkPortName(route.device);
+        if (!route.problem.empty() || (route.via != platform::PortVia::Map && !Exists(route.device))) {
+            unused.push_back(i);
             continue;
-        byNode.emplace(NodeKey(path), ports.size());
+        }
+        if (!network)
+            byNode.emplace(NodeKey(route.device), ports.size());
         PortEntry gps;
         gps.name = name;
-        gps.path = path;
-        gps.present = true;
+        gps.path = route.device;
+        gps.present = !network && Exists(route.device);
+        gps.via = ViaName(route.via);
         ports.push_back(std::move(gps));
     }
     for (PortEntry& device : devices) {
@@ -154,12 +129,36 @@ std::vector<PortEntry> CollectPorts(std::vector<PortEntry> devices, const std::s
         device.present = Exists(device.path);
         ports.push_back(std::move(device));
     }
+    const auto& [name, file] = kGpsNames[unused.empty() ? 0 : unused.front()];
+    for (PortEntry& port : ports)
+        if (port.via.empty() && port.present)
+            SuggestLines(port, name, file);
     return ports;
 }
 
-std::vector<PortEntry> ListPorts()
+std::vector<PortEntry> ListPorts(const platform::PortEnvironment& where)
 {
-    return CollectPorts(SystemSerialDevices(), kByIdFolder);
+    return CollectPorts(SystemSerialDevices(where), where);
+}
+
+std::string MapInEffect(const platform::PortEnvironment& where)
+{
+    if (!where.deviceDir.empty())
+        return "GPS1: and GPS2: are gps1 and gps2 in " + where.deviceDir + " (VELMOR_DEVICE_DIR); no port map is read";
+    if (where.mapFile.empty())
+        return "No port map: no home folder. GPS1: and GPS2: are " + where.dev + "/gps1 and " + where.dev + "/gps2";
+    const platform::PortMap map = platform::ReadPortMap(where.mapFile);
+    std::string text = "Port map " + map.file + (map.found ? ":" : " (none):");
+    if (!map.problem.empty())
+        return text + " not used, " + map.problem + "; GPS1: and GPS2: do not open until it is mended";
+    for (const auto& [name, file] : kGpsNames) {
+        const std::string key(name, std::strlen(name) - 1);
+        const auto entry = map.entries.find(key);
+        text += entry != map.entries.end() ? " " + key + "=" + entry->second
+                                           : " " + std::string(name) + " is " + where.dev + "/" + file;
+        text += name == kGpsNames[0][0] ? "," : "";
+    }
+    return text;
 }
 
 std::string FormatPorts(const std::vector<PortEntry>& ports)
@@ -177,15 +176,22 @@ std::string FormatPorts(const std::vector<PortEntry>& ports)
         };
         if (port.path != port.name)
             add(port.path);
-        add(port.stableName);
+        if (port.stableName != port.path)
+            add(port.stableName);
         if (!port.vendorId.empty() || !port.modelId.empty())
             add(port.vendorId + ":" + port.modelId);
         add(port.vendor.empty() || port.model.empty() ? port.vendor + port.model : port.vendor + " " + port.model);
         if (!port.serial.empty())
             add("serial " + port.serial);
-        if (!port.present)
+        if (!port.via.empty())
+            add("(" + port.via + ")");
+        if (!port.present && !platform::IsNetworkPortName(port.path))
             add("(no device node)");
         out << line << '\n';
+        if (!port.mapLine.empty())
+            out << "    port map line: " << port.mapLine << '\n';
+        if (!port.udevRule.empty())
+            out << "    udev rule:     " << port.udevRule << '\n';
     }
     return out.str();
 }
@@ -205,6 +211,9 @@ nlohmann::json PortsToJson(const std::vector<PortEntry>& ports)
             {"model", orNull(port.model)},
             {"serial", orNull(port.serial)},
             {"present", port.present},
+            {"via", orNull(port.via)},
+            {"mapLine", orNull(port.mapLine)},
+            {"udevRule", orNull(port.udevRule)},
         });
     }
     return list;

@@ -23,7 +23,8 @@ Fault OpenFaultKind(platform::OpenFault kind)
 
 } // namespace
 
-std::unique_ptr<SerialLine> SerialOpen(const std::string& name, uint32_t baud, Reporter& report, Outcome& outcome)
+std::unique_ptr<SerialLine> SerialOpen(const std::string& name, uint32_t baud, Reporter& report, Outcome& outcome,
+                                       const platform::PortEnvironment& where)
 {
     outcome = {};
     if (std::find(std::begin(kAcceptedBauds), std::end(kAcceptedBauds), baud) == std::end(kAcceptedBauds)) {
@@ -32,7 +33,7 @@ std::unique_ptr<SerialLine> SerialOpen(const std::string& name, uint32_t baud, R
         return nullptr;
     }
     platform::OpenError error;
-    auto line = platform::OpenLine(name, baud, error);
+    auto line = platform::OpenLine(name, baud, error, where);
     if (!line) {
         outcome = Outcome::Failed(OpenFaultKind(error.kind), Phase::Connect);
         outcome.device = error.device;
@@ -46,6 +47,8 @@ std::unique_ptr<SerialLine> SerialOpen(const std::string& name, uint32_t baud, R
         report.PortFailed(outcome);
         return nullptr;
     }
+    if (const std::string advice = line->Advice(); !advice.empty())
+        report.LogLine(platform::Widen(advice));
     return line;
 }
 

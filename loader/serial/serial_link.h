@@ -64,9 +64,11 @@ inline constexpr int kWriteFailureLimit = 1000;  // failed writes in a row, abou
 inline constexpr int kSetBaudSettleMs = 10;
 inline constexpr auto kWriteSilence = std::chrono::seconds(30);   // a peer that takes no byte for this long is gone
 
-// Opens the named port ("GPS1:", a device path or a network port) at `baud`;
-// nullptr, with the reason logged and in `outcome`, when it cannot.
-std::unique_ptr<SerialLine> SerialOpen(const std::string& name, uint32_t baud, Reporter& report, Outcome& outcome);
+// Opens the named port ("GPS1:", a device path or a network port) at `baud`,
+// looked up in `where`; nullptr, with the reason logged and in `outcome`, when
+// it cannot. The line's advice, if any, is logged once.
+std::unique_ptr<SerialLine> SerialOpen(const std::string& name, uint32_t baud, Reporter& report, Outcome& outcome,
+                                       const platform::PortEnvironment& where = platform::SystemPorts());
 // Pending line-error flags, cleared and reported on the status line; 0 if none
 // or if the driver keeps no error counters.
 uint32_t SerialCheckErrors(const Link& link);

@@ -2,7 +2,9 @@
 // rules on a scripted line.
 #include "loader/serial/serial_link.h"
 #include "platform/paths.h"
+#include "platform/port_map.h"
 #include "platform/text.h"
+#include "platform/tty_sysfs.h"
 #include "tests/support/device_folder.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/pty_peer.h"
@@ -12,8 +14,13 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <grp.h>
+#include <optional>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -114,6 +121,7 @@ TEST_F(SerialPortTest, BytesSpeedAndVanishing)
     Outcome outcome;
     auto port = SerialOpen("GPS1:", 4800, m_log, outcome);
     ASSERT_NE(port, nullptr);
+    EXPECT_EQ(m_log.PaneLines(), std::vector<std::wstring> {});   // the pty refused low latency, quietly
     const uint8_t bootRequest[7] = {0x24, 0x24, 0x00, 0x07, 0x0A, 0x00, 0x0D};
     EXPECT_EQ(port->Write(bootRequest, 7), 7);
     EXPECT_EQ(m_peer.ReadAll(), std::string("\x24\x24\x00\x07\x0A\x00\x0D", 7));
@@ -237,15 +245,117 @@ TEST_F(SerialOps, LinesThatGoAwayOrTakeNothing)
     EXPECT_LT(stalled.Elapsed(), kWriteSilence + 1s);
 }
 
-TEST(DeviceNames, MapIntoTheDeviceFolder)
+// "GPS1:" and "GPS2:" are the device folder's when there is one, else what
+// the port map says, else the system's; a broken map is not used at all.
+TEST(PortNames, DeviceFolderThenMapThenSystem)
 {
-    test::DeviceFolder folder;
-    EXPECT_EQ(platform::DevicePath("GPS1:"), folder.Path() + "/gps1");
-    EXPECT_EQ(platform::DevicePath("GPS2:"), folder.Path() + "/gps2");
-    EXPECT_EQ(platform::DevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
-    EXPECT_EQ(platform::DevicePath("dev/GPS1"), "dev/GPS1");
-    unsetenv(platform::kDeviceDirVariable);   // the folder restores it
-    EXPECT_EQ(platform::DevicePath("GPS1:"), "/dev/gps1");
+    using platform::PortVia;
+    test::TempDir dir;
+    const std::string dev = dir.File("dev");
+    const struct {
+        const char* legend;
+        std::string deviceDir;
+        std::optional<std::string> map;   // none: no file
+        std::string name, device;
+        PortVia via;
+        std::string problem;
+    } rows[] = {
+        {"the device folder first", "/run/d", "GPS1=/dev/ttyUSB3", "GPS1:", "/run/d/gps1", PortVia::DeviceFolder, ""},
+        {"then the map", "", "# bench 7\n\n GPS1 = /dev/serial/by-id/usb-A \n", "GPS1:", "/dev/serial/by-id/usb-A",
+         PortVia::Map, ""},
+        {"a network port", "", "gps2=RFC2217://Bench7:04001", "gps2", "rfc2217://bench7:4001", PortVia::Map, ""},
+        {"a name the map leaves out", "", "GPS1=/dev/ttyUSB3", "GPS2:", dev + "/gps2", PortVia::Default, ""},
+        {"no map", "", std::nullopt, "GPS1:", dev + "/gps1", PortVia::Default, ""},
+        {"a path as given", "", "GPS1=/dev/ttyUSB3", "/dev/ttyACM0", "/dev/ttyACM0", PortVia::Given, ""},
+        {"another name", "", "GPS1=/dev/ttyUSB3\nGPS3=/dev/ttyUSB4", "GPS1:", "GPS1:", PortVia::Map,
+         "line 2: 'GPS3' is not GPS1 or GPS2"},
+        {"a relative path", "", "GPS1=ttyUSB3", "GPS1:", "GPS1:", PortVia::Map,
+         "line 1: 'ttyUSB3' is neither a device path from / nor rfc2217://HOST:PORT"},
+        {"a name twice", "", "GPS1=/dev/a\ngps1=/dev/b", "GPS1:", "GPS1:", PortVia::Map, "line 2: GPS1 a second time"},
+        {"a bad network port", "", "GPS2=rfc2217://bench7", "GPS1:", "GPS1:", PortVia::Map, "line 1: rfc2217://bench7: "},
+        {"no NAME=", "", "/dev/ttyUSB0", "GPS1:", "GPS1:", PortVia::Map, "line 1: not NAME=DEVICE"},
+    };
+    const std::string map = dir.File("ports.conf");
+    for (const auto& row : rows) {
+        std::filesystem::remove(map);
+        if (row.map)
+            std::ofstream(map) << *row.map;
+        const auto route = platform::RoutePort(row.name, {row.deviceDir, map, dev, dir.File("sys")});
+        EXPECT_EQ(route.device, row.device) << row.legend;
+        EXPECT_EQ(route.via, row.via) << row.legend;
+        EXPECT_EQ(route.problem.empty(), row.problem.empty()) << row.legend;
+        EXPECT_NE(route.problem.find(row.problem), std::string::npos) << row.legend << ": " << route.problem;
+    }
+}
+
+// A GPS name that does not open: the pane names the device it stood for and
+// where that came from; the box keeps its one text.
+TEST_F(SerialPortTest, MappedNamesSayWhereTheyLead)
+{
+    const std::string map = m_folder.File("ports.conf"), missing = m_folder.File("ttyUSB7");
+    const platform::PortEnvironment where {"", map, m_folder.File("dev"), m_folder.File("sys")};
+    std::ofstream(map) << "GPS1=" << m_folder.File("gps1") << "\nGPS2=" << missing << "\n";
+    Outcome outcome;
+    EXPECT_NE(SerialOpen("GPS1:", 4800, m_log, outcome, where), nullptr);
+    EXPECT_EQ(SerialOpen("GPS2:", 4800, m_log, outcome, where), nullptr);
+    EXPECT_EQ(outcome.device, missing);
+    std::ofstream(map) << "GPS1=" << m_folder.File("gps1") << "\n";
+    EXPECT_EQ(SerialOpen("GPS2:", 4800, m_log, outcome, where), nullptr);
+    std::ofstream(map) << "GPS1=" << m_folder.File("gps1") << "\nGPS1=" << missing << "\n";
+    EXPECT_EQ(SerialOpen("GPS1:", 4800, m_log, outcome, where), nullptr);
+    const std::string lines = " (velmor-cli ports shows the lines that map each adapter)";
+    EXPECT_EQ(m_log.PaneLines(),
+              (std::vector<std::wstring> {
+                  platform::Widen(missing + ": no such device; GPS2: is mapped to it in " + map + lines),
+                  platform::Widen(m_folder.File("dev/gps2") + ": no such device; GPS2: stands for it while " + map
+                                  + " has no line GPS2=DEVICE" + lines),
+                  platform::Widen("the port map " + map + " is not used, line 2: GPS1 a second time; GPS1: opens "
+                                  "nothing until it is mended")}));
+    EXPECT_EQ(m_log.PortFailures(), (std::vector<Fault> {Fault::PortNotFound, Fault::PortNotFound, Fault::PortUnusable}));
+}
+
+// A file nobody may write, root included: for root a read-only bind mount in
+// a mount namespace of this test process's own.
+bool MakeReadOnly(const std::string& file)
+{
+    if (geteuid() != 0)
+        return chmod(file.c_str(), 0444) == 0;
+    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+           && mount(file.c_str(), file.c_str(), nullptr, MS_BIND, nullptr) == 0
+           && mount(nullptr, file.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+// An FTDI adapter's latency timer is set to 1 ms on open; where it cannot be,
+// the pane says so once, with the fix. The board's pseudo-terminal plays the
+// adapter in a sysfs tree of the test's own.
+TEST_F(SerialPortTest, FtdiLatencyTimerLoweredOrAdvisedOnce)
+{
+    const std::string pts = std::filesystem::canonical(m_folder.File("gps1")).filename();
+    const std::string device = m_folder.File("sys/class/tty/" + pts + "/device"), timer = device + "/latency_timer";
+    std::filesystem::create_directories(device);
+    const platform::PortEnvironment where {m_folder.Path(), "", "/dev", m_folder.File("sys")};
+    const struct {
+        std::string driver, timer;
+        bool readOnly;
+        int after;
+    } rows[] = {{"ftdi_sio", "16", false, 1}, {"ftdi_sio", "1", false, 1}, {"cdc_acm", "16", false, 16},
+                {"ftdi_sio", "16", true, 16}};
+    for (const auto& row : rows) {
+        std::filesystem::remove(device + "/driver");
+        std::filesystem::create_symlink("../../bus/usb-serial/drivers/" + row.driver, device + "/driver");
+        std::ofstream(timer) << row.timer << "\n";
+        ASSERT_TRUE(!row.readOnly || MakeReadOnly(timer)) << std::strerror(errno);
+        m_log.Reset();
+        Outcome outcome;
+        ASSERT_NE(SerialOpen("GPS1:", 4800, m_log, outcome, where), nullptr) << row.driver << " " << row.timer;
+        EXPECT_EQ(platform::ReadNumberFile(timer), row.after) << row.driver << " " << row.timer;
+        const std::vector<std::wstring> advice {platform::Widen(
+            m_folder.File("gps1") + ": the FTDI adapter's latency timer is 16 ms and could not be set to 1 ms, so "
+            "every answer comes late; until it is unplugged: echo 1 | sudo tee " + timer)};
+        EXPECT_EQ(m_log.PaneLines(), row.readOnly ? advice : std::vector<std::wstring> {})
+            << row.driver << " " << row.timer;
+    }
+    geteuid() == 0 ? umount(timer.c_str()) : chmod(timer.c_str(), 0644);
 }
 
 } // namespace
