@@ -2,6 +2,7 @@
 // hears its first byte from `velmor-cli watch`, with 16 paced boards
 // appearing at random times over a minute, and the watch's CPU and wake-ups
 // while nothing happens (it must block, not poll).
+#include "spawn.h"
 #include "receiver/sample_image.h"
 #include "receiver/simulated_board.h"
 
@@ -15,15 +16,12 @@
 #include <memory>
 #include <random>
 #include <signal.h>
-#include <spawn.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -89,17 +87,9 @@ int main(int argc, char** argv)
     const std::string junit = folder + "/line.xml";
     std::vector<std::string> args {VELMOR_CLI, "watch", image, "--count", count, "--no-verify", "--log-dir", folder,
                                    "--report", folder + "/line.jsonl", "--junit", junit, "--timeout", "300"};
-    std::vector<char*> argv2;
-    for (auto& a : args)
-        argv2.push_back(a.data());
-    argv2.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t cli = -1;
-    if (posix_spawn(&cli, argv2[0], &actions, nullptr, argv2.data(), environ) != 0)
+    const pid_t cli = Spawn(args);
+    if (cli < 0)
         return 1;
-    posix_spawn_file_actions_destroy(&actions);
     // Watching once the JUnit file is there.
     for (auto until = Clock::now() + 10s; access(junit.c_str(), F_OK) != 0 && Clock::now() < until;)
         std::this_thread::sleep_for(10ms);
