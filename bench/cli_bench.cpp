@@ -1,12 +1,13 @@
 // Many receivers at once: N paced simulated boards, each its own process, all
 // flashed by one velmor-cli run. Prints the wall time against one board's and
 // the loader's CPU.
+#include "spawn.h"
+
 #include <chrono>
 #include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <signal.h>
-#include <spawn.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -14,28 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
-
-pid_t Spawn(const std::vector<std::string>& args, bool quiet)
-{
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (quiet) {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    }
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
 
 bool Exists(const std::string& path)
 {

@@ -1,6 +1,8 @@
 // Receivers behind ser2net: the flash phase of one paced board through ser2net
 // on loopback against the same board on its own pseudo-terminal, then sixteen
 // boards through ser2net at once against one. Each board is its own process.
+#include "spawn.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -8,7 +10,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <signal.h>
-#include <spawn.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -18,28 +19,9 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-pid_t Spawn(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
 
 void Stop(pid_t pid)
 {

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 # Configuring builds the tests too, so their tools are part of the build.
-build=(cmake ninja-build g++ pkg-config libgtest-dev binutils srecord libfdisk-dev libblkid-dev qt6-base-dev libx11-dev nlohmann-json3-dev libcli11-dev)
+build=(cmake ninja-build g++ pkg-config libgtest-dev binutils srecord libfdisk-dev libblkid-dev qt6-base-dev libx11-dev libudev-dev nlohmann-json3-dev libcli11-dev)
 test=("${build[@]}" fdisk dosfstools e2fsprogs xvfb xauth ser2net)
 # Packages and their checks: help2man for the man pages, dpkg-dev and file for
 # the dependencies cpack asks dpkg-shlibdeps for, then the checkers.

@@ -1,8 +1,20 @@
 #include "loader/cli/flash_job.h"
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 
 namespace velmor::cli {
+namespace {
+
+// The up-front check says nothing: each port's log gets it again.
+class Silent : public Reporter {
+public:
+    void LogLine(const std::wstring&) override {}
+    void StatusLine(const std::wstring&) override {}
+};
+
+} // namespace
 
 std::string ResultText(const UpdateResult& update, const std::string& port)
 {
@@ -89,6 +101,45 @@ PortResult FlashPort(const std::string& port, const FlashOptions& options, PortR
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     report.Finish(result.message);
     return result;
+}
+
+Outcome CheckImageOnce(const ImageFile& image)
+{
+    UploadJob dry;
+    uint32_t pfldChecksum = 0;
+    Silent silent;
+    const Outcome checked = CheckImage(image, dry, silent, pfldChecksum);
+    if (!checked.Ok())
+        std::fprintf(stderr, "%s: %s\n", image.path.c_str(), FaultText(checked).c_str());
+    return checked;
+}
+
+std::unique_ptr<PortReporter> OpenPortReporter(const std::string& port, const std::string& logDir,
+                                               const ImageFile& image)
+{
+    std::error_code error;
+    std::filesystem::create_directories(logDir, error);
+    auto reporter = std::make_unique<PortReporter>(port, logDir + "/" + LogName(port));
+    if (!reporter->LogError().empty())
+        std::fprintf(stderr, "%s: no log %s/%s: %s\n", port.c_str(), logDir.c_str(), LogName(port).c_str(),
+                     reporter->LogError().c_str());
+    reporter->Note("Image " + image.path + " SHA-256 " + ToHex(image.snapshot->sha256));
+    return reporter;
+}
+
+SerialLine::Clock::time_point DeadlineAfter(double seconds)
+{
+    if (seconds <= 0)
+        return SerialLine::Clock::time_point::max();
+    return SerialLine::Clock::now()
+        + std::chrono::duration_cast<SerialLine::Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+void TellCutShort(const PortResult& result)
+{
+    const Fault fault = result.update.outcome.fault;
+    if (fault == Fault::Stopped || fault == Fault::OutOfTime)
+        std::fprintf(stderr, "%s %s\n", result.port.c_str(), result.message.c_str());
 }
 
 } // namespace velmor::cli

@@ -6,6 +6,7 @@
 #include "loader/cli/port_reporter.h"
 #include "loader/upload/update_operation.h"
 
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -34,5 +35,18 @@ PortResult FlashPort(const std::string& port, const FlashOptions& options, PortR
                      std::stop_token stop);
 // The result's one line: what happened, where, and the flash's state.
 std::string ResultText(const UpdateResult& update, const std::string& port);
+
+// What `flash` and `watch` do around the jobs.
+// The image's checks, once before any port is opened, so a refused image
+// never wakes a receiver; a refusal is told on standard error.
+Outcome CheckImageOnce(const ImageFile& image);
+// The port's reporter with its log in `logDir` (made when missing), which
+// starts with the image's digest; a log that cannot be had is told.
+std::unique_ptr<PortReporter> OpenPortReporter(const std::string& port, const std::string& logDir,
+                                               const ImageFile& image);
+// `seconds` from now; 0: no deadline of the job's own.
+SerialLine::Clock::time_point DeadlineAfter(double seconds);
+// A job that was stopped or ran out of time says so on standard error.
+void TellCutShort(const PortResult& result);
 
 } // namespace velmor::cli

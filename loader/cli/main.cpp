@@ -7,6 +7,7 @@
 #include "loader/cli/port_list.h"
 #include "loader/cli/progress_display.h"
 #include "loader/cli/signal_stop.h"
+#include "loader/cli/watch.h"
 #include "loader/serial/receiver_query.h"
 #include "loader/upload/image_preparation.h"
 #include "platform/line_opener.h"
@@ -17,7 +18,9 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -31,13 +34,6 @@ namespace {
 using nlohmann::json;
 
 constexpr auto kTick = std::chrono::milliseconds(200);
-
-// What the up-front check of `flash` says: each port's log gets it again.
-class Silent : public Reporter {
-public:
-    void LogLine(const std::wstring&) override {}
-    void StatusLine(const std::wstring&) override {}
-};
 
 // Lines of "info" and "check" as the dialog's log would show them.
 class PrintReporter : public Reporter {
@@ -146,15 +142,10 @@ int RunFlash(const std::vector<std::string>& ports, FlashOptions options, bool a
     if (SameDeviceTwice(ports))
         return kExitUsage;
 
-    // The image is read and checked once, before any port is opened: a refused
-    // image never wakes a receiver, and every port is sent the same bytes.
+    // The image was read once: every port is sent the same bytes.
     {
-        UploadJob dry;
-        uint32_t pfldChecksum = 0;
-        Silent silent;
-        const Outcome checked = CheckImage(options.image, dry, silent, pfldChecksum);
+        const Outcome checked = CheckImageOnce(options.image);
         if (!checked.Ok()) {
-            std::fprintf(stderr, "%s: %s\n", options.image.path.c_str(), FaultText(checked).c_str());
             if (asJson)
                 for (const auto& port : ports) {
                     PortResult refused;
@@ -167,20 +158,11 @@ int RunFlash(const std::vector<std::string>& ports, FlashOptions options, bool a
             return Flushed(kExitImageRefused);
         }
     }
-    if (timeout > 0)
-        options.deadline = SerialLine::Clock::now()
-            + std::chrono::duration_cast<SerialLine::Clock::duration>(std::chrono::duration<double>(timeout));
-
-    std::error_code error;
-    std::filesystem::create_directories(logDir, error);
+    options.deadline = DeadlineAfter(timeout);
     std::vector<std::unique_ptr<PortReporter>> reporters;
     std::vector<const PortReporter*> shown;
     for (const auto& port : ports) {
-        reporters.push_back(std::make_unique<PortReporter>(port, logDir + "/" + LogName(port)));
-        if (!reporters.back()->LogError().empty())
-            std::fprintf(stderr, "%s: no log %s/%s: %s\n", port.c_str(), logDir.c_str(), LogName(port).c_str(),
-                         reporters.back()->LogError().c_str());
-        reporters.back()->Note("Image " + options.image.path + " SHA-256 " + ToHex(options.image.snapshot->sha256));
+        reporters.push_back(OpenPortReporter(port, logDir, options.image));
         shown.push_back(reporters.back().get());
     }
 
@@ -209,9 +191,7 @@ int RunFlash(const std::vector<std::string>& ports, FlashOptions options, bool a
 
     int worst = kExitSuccess;
     for (const PortResult& r : results) {
-        const Fault fault = r.update.outcome.fault;
-        if (fault == Fault::Stopped || fault == Fault::OutOfTime)
-            std::fprintf(stderr, "%s %s\n", r.port.c_str(), r.message.c_str());
+        TellCutShort(r);
         worst = std::max(worst, int(r.code));
         if (asJson)
             PrintJson(PortResultJson(r, options.image));
@@ -271,31 +251,56 @@ int main(int argc, char** argv)
     bool recover = false;
     std::string logDir = ".";
     double timeout = 0;
+    // What flash and watch both take, into the same variables.
+    const auto addUploadOptions = [&](CLI::App* command) {
+        command->add_option("image", image, "Binary or S-record image.")->required();
+        command->add_option("--pfld", pfld, "Answer to \"PFLD update requiered.\": yes or no. Without it an image "
+                                            "that would rewrite the PFLD is refused.")
+            ->check(CLI::IsMember({"yes", "no"}));
+        auto* verifyOption =
+            command->add_option("--verify", verify, "Read-back after the upload: spot (a word of every record) or full.")
+                ->check(CLI::IsMember({"spot", "full"}));
+        command->add_flag("--no-verify", noVerify, "No identification or read-back after the upload.")
+            ->excludes(verifyOption);
+        command->add_flag("--force", force, "Upload even when the receiver holds this firmware already.");
+        command->add_option("--log-dir", logDir, "Folder of the per-port logs (appended).");
+        command->add_option("--timeout", timeout, "Seconds for each receiver's job; 0: only the receiver's own deadlines.")
+            ->check(CLI::Validator(
+                [](const std::string& text) {
+                    const double value = std::strtod(text.c_str(), nullptr);
+                    return std::isfinite(value) && value >= 0 ? std::string() : "a number of seconds, 0 or more";
+                },
+                "SECONDS"));
+    };
     auto* flash = app.add_subcommand("flash", "Upload an image to the receivers on one or more ports at once.");
-    flash->add_option("image", image, "Binary or S-record image.")->required();
+    addUploadOptions(flash);
     flash->add_option("--port", flashPorts, "GPS1:, GPS2:, a device path or rfc2217://HOST:PORT; repeat for more "
                                             "receivers.")
         ->required()
         ->check(portCheck);
-    flash->add_option("--pfld", pfld, "Answer to \"PFLD update requiered.\": yes or no. Without it an image that "
-                                      "would rewrite the PFLD is refused.")
-        ->check(CLI::IsMember({"yes", "no"}));
-    auto* verifyOption =
-        flash->add_option("--verify", verify, "Read-back after the upload: spot (a word of every record) or full.")
-            ->check(CLI::IsMember({"spot", "full"}));
-    flash->add_flag("--no-verify", noVerify, "No identification or read-back after the upload.")->excludes(verifyOption);
-    flash->add_flag("--force", force, "Upload even when the receiver holds this firmware already.");
     flash->add_flag("--recover", recover, "Upload also when nothing answers the identification: sends boot requests "
                                           "to finish an upload that was left unfinished.");
     flash->add_flag("--json", asJson, "One JSON object per port at the end, and nothing else on standard output.");
-    flash->add_option("--log-dir", logDir, "Folder of the per-port logs (appended).");
-    flash->add_option("--timeout", timeout, "Seconds for the whole job; 0: only the receiver's own deadlines.")
+
+    WatchOptions line;
+    auto* watch = app.add_subcommand("watch", "A production line: upload the image to every receiver as it is "
+                                              "plugged in, once, and record each.");
+    addUploadOptions(watch);
+    watch->add_option("--match", line.match, "Only ports whose /dev/serial/by-id name, device path or device folder "
+                                             "name matches this glob; repeat for more.");
+    watch->add_option("--usb", line.usb, "Only USB devices with this VID:PID (hex); repeat for more.")
         ->check(CLI::Validator(
             [](const std::string& text) {
-                const double value = std::strtod(text.c_str(), nullptr);
-                return std::isfinite(value) && value >= 0 ? std::string() : "a number of seconds, 0 or more";
+                const bool hex = text.size() == 9 && text[4] == ':'
+                    && std::all_of(text.begin(), text.end(), [](char c) { return c == ':' || std::isxdigit(static_cast<unsigned char>(c)); });
+                return hex ? std::string() : "VID:PID, four hex digits each, as 0403:6001";
             },
-            "SECONDS"));
+            "VID:PID"));
+    watch->add_flag("--new-only", line.newOnly, "Leave the receivers that are plugged in at start alone.");
+    watch->add_option("--count", line.count, "End after this many receivers, with the worst one's exit status.")
+        ->check(CLI::PositiveNumber);
+    watch->add_option("--report", line.report, "Append one JSON line per receiver to this file.");
+    watch->add_option("--junit", line.junit, "Keep a JUnit XML file of the receivers, one test case each.");
 
     try {
         app.parse(argc, argv);
@@ -337,5 +342,11 @@ int main(int argc, char** argv)
                                                                             : velmor::VerifyMode::Spot;
     options.force = force;
     options.recover = recover;
+    if (*watch) {
+        line.flash = options;
+        line.logDir = logDir;
+        line.timeout = timeout;
+        return RunWatch(line, signals);
+    }
     return RunFlash(flashPorts, options, asJson, logDir, timeout, signals);
 }

@@ -26,9 +26,9 @@ std::string TimeStamp()
     return text;
 }
 
-// Appends to a regular file only: in a shared folder a link under the log's
-// name must not make velmor-cli append to whatever file it points at.
-FILE* OpenLog(const std::string& path, std::string& why)
+} // namespace
+
+FILE* OpenForAppend(const std::string& path, std::string& why)
 {
     const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
                         0644);
@@ -49,8 +49,6 @@ FILE* OpenLog(const std::string& path, std::string& why)
     }
     return file;
 }
-
-} // namespace
 
 std::string LogName(const std::string& port)
 {
@@ -80,7 +78,7 @@ std::string LogName(const std::string& port)
 
 PortReporter::PortReporter(std::string port, const std::string& logPath) : m_port(std::move(port))
 {
-    m_log = OpenLog(logPath, m_logError);
+    m_log = OpenForAppend(logPath, m_logError);
     m_snapshot.phaseStart = std::chrono::steady_clock::now();
 }
 

@@ -17,6 +17,11 @@ namespace velmor::cli {
 // device folder's gps1, so they share velmor-gps1.log.
 std::string LogName(const std::string& port);
 
+// Appends to a regular file only, made when missing: in a shared folder a
+// link planted under the name must not make velmor-cli append to whatever
+// file it points at. nullptr with `why` when it cannot.
+FILE* OpenForAppend(const std::string& path, std::string& why);
+
 class PortReporter : public Reporter {
 public:
     struct Snapshot {

@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 #include <sys/ioctl.h>
@@ -50,9 +51,31 @@ std::string ClipToColumns(const std::string& line, size_t columns)
 }
 
 ProgressDisplay::ProgressDisplay(FILE* out, bool live, std::vector<const PortReporter*> ports)
-    : m_out(out), m_live(live), m_ports(std::move(ports)), m_printed(m_ports.size())
+    : m_out(out), m_live(live)
 {
+    for (const PortReporter* port : ports)
+        Add(port);
 }
+
+void ProgressDisplay::Add(const PortReporter* port)
+{
+    m_ports.push_back({port, {}});
+    m_summaryDue = true;
+}
+
+void ProgressDisplay::Retire(const PortReporter* port)
+{
+    const auto shown = std::find_if(m_ports.begin(), m_ports.end(), [port](const Shown& s) { return s.port == port; });
+    if (shown == m_ports.end())
+        return;
+    if (m_live)
+        m_retired.push_back(LiveLine(*port, port->Take()));
+    else
+        PrintChanges(*port, port->Take(), shown->printed);
+    m_ports.erase(shown);
+    m_summaryDue = true;
+}
+
 
 std::string ProgressDisplay::LiveLine(const PortReporter& port, const PortReporter::Snapshot& s) const
 {
@@ -102,23 +125,39 @@ void ProgressDisplay::PrintChanges(const PortReporter& port, const PortReporter:
 void ProgressDisplay::Tick()
 {
     if (!m_live) {
-        for (size_t i = 0; i < m_ports.size(); ++i)
-            PrintChanges(*m_ports[i], m_ports[i]->Take(), m_printed[i]);
+        for (Shown& shown : m_ports)
+            PrintChanges(*shown.port, shown.port->Take(), shown.printed);
+        if (m_summaryDue && !m_summary.empty()) {
+            std::fprintf(m_out, "%s %s\n", Clock().c_str(), m_summary.c_str());
+            m_summaryPrinted = true;
+        }
+        m_summaryDue = false;
         std::fflush(m_out);
         return;
     }
-    // Back to the first line, then each line cleared and drawn again.
-    if (m_drawn)
-        std::fprintf(m_out, "\033[%zuA", m_ports.size());
+    // Back to the first line, then each line cleared and drawn again: the
+    // retired ports' last lines first, where they stay, and what is left of
+    // the old lines cleared.
+    if (m_drawnLines)
+        std::fprintf(m_out, "\033[%zuA", m_drawnLines);
     const size_t width = TerminalWidth(m_out);
-    for (const PortReporter* port : m_ports)
-        std::fprintf(m_out, "\r\033[K%s\n", ClipToColumns(LiveLine(*port, port->Take()), width).c_str());
-    m_drawn = true;
+    for (const std::string& line : m_retired)
+        std::fprintf(m_out, "\r\033[K%s\n", ClipToColumns(line, width).c_str());
+    m_retired.clear();
+    for (const Shown& shown : m_ports)
+        std::fprintf(m_out, "\r\033[K%s\n", ClipToColumns(LiveLine(*shown.port, shown.port->Take()), width).c_str());
+    m_drawnLines = m_ports.size();
+    if (!m_summary.empty()) {
+        std::fprintf(m_out, "\r\033[K%s\n", ClipToColumns(m_summary, width).c_str());
+        ++m_drawnLines;
+    }
+    std::fprintf(m_out, "\033[J");
     std::fflush(m_out);
 }
 
 void ProgressDisplay::Close()
 {
+    m_summaryDue = m_summaryDue || !m_summaryPrinted;
     Tick();
 }
 

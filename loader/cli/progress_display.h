@@ -16,7 +16,15 @@ std::string ClipToColumns(const std::string& line, size_t columns);
 
 class ProgressDisplay {
 public:
-    ProgressDisplay(FILE* out, bool live, std::vector<const PortReporter*> ports);
+    ProgressDisplay(FILE* out, bool live, std::vector<const PortReporter*> ports = {});
+
+    // Ports that come and go (the watch mode): a port added gets a line; a
+    // retired one's last line stays above the live lines, and it is forgotten.
+    void Add(const PortReporter* port);
+    void Retire(const PortReporter* port);
+    // A line under the ports' lines on a terminal; on a pipe printed after a
+    // port came or went, and at the end.
+    void SetSummary(const std::string& line) { m_summary = line; }
 
     // Called a few times a second: redraws, or prints what changed.
     void Tick();
@@ -30,15 +38,22 @@ private:
         bool started = false;
         bool finished = false;
     };
+    struct Shown {
+        const PortReporter* port;
+        Printed printed;
+    };
 
     std::string LiveLine(const PortReporter& port, const PortReporter::Snapshot& s) const;
     void PrintChanges(const PortReporter& port, const PortReporter::Snapshot& s, Printed& printed);
 
     FILE* m_out;
     bool m_live;
-    std::vector<const PortReporter*> m_ports;
-    std::vector<Printed> m_printed;
-    bool m_drawn = false;
+    std::vector<Shown> m_ports;
+    std::vector<std::string> m_retired;   // last lines not yet printed above the live ones
+    std::string m_summary;
+    bool m_summaryDue = false;
+    bool m_summaryPrinted = false;
+    size_t m_drawnLines = 0;
 };
 
 } // namespace velmor::cli

@@ -28,8 +28,12 @@ SignalStop::SignalStop()
 SignalStop::~SignalStop()
 {
     m_ending = true;
-    if (m_thread.joinable())
+    // The signal thread sleeps until a signal comes: one sent to it alone ends
+    // its wait, and it sees it is ending.
+    if (m_thread.joinable()) {
+        pthread_kill(m_thread.native_handle(), SIGTERM);
         m_thread.join();
+    }
 }
 
 void SignalStop::Start()
@@ -41,9 +45,10 @@ void SignalStop::Start()
 void SignalStop::Run()
 {
     const sigset_t set = StopSignals();
-    const timespec poll {0, 100 * 1000 * 1000};
-    while (!m_ending) {
-        const int signal = sigtimedwait(&set, nullptr, &poll);
+    for (;;) {
+        const int signal = sigwaitinfo(&set, nullptr);
+        if (m_ending)
+            return;
         if (signal <= 0)
             continue;
         if (m_signalled.exchange(true)) {
