@@ -2,19 +2,13 @@
 #include "loader/log/outcome.h"
 
 #include "loader/image/flash_layout.h"
+#include "loader/log/log.h"
 #include "loader/upload/byte_codes.h"
 
 #include <cstdio>
 
 namespace velmor {
 namespace {
-
-std::string Hex(uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
 
 std::string CodeText(uint8_t code)
 {

@@ -243,6 +243,12 @@ TEST_F(SerialOps, LinesThatGoAwayOrTakeNothing)
     EXPECT_EQ(SerialWrite(link, "record", 0), 0);
     EXPECT_GE(stalled.Elapsed(), kWriteSilence);
     EXPECT_LT(stalled.Elapsed(), kWriteSilence + 1s);
+
+    // Writes that keep failing on a line not known to be gone: given up after about a second.
+    test::ScriptedLine failing;
+    failing.FailWrites();
+    EXPECT_EQ(SerialWrite(Link {failing, m_log, {}}, "record", 0), 0);
+    EXPECT_LE(failing.Elapsed(), 1500ms);
 }
 
 // "GPS1:" and "GPS2:" are the device folder's when there is one, else what

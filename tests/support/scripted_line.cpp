@@ -79,7 +79,7 @@ int ScriptedLine::Read(uint8_t* buffer, size_t max, std::chrono::milliseconds wa
 
 int ScriptedLine::Write(const uint8_t* bytes, size_t length)
 {
-    if (m_vanished)
+    if (m_vanished || m_failWrites)
         return -1;
     if (m_stalled) {
         m_now += std::chrono::milliseconds(100);

@@ -55,6 +55,8 @@ public:
     // From now on the peer takes no byte: each write takes nothing during
     // the driver's wait of 100 ms.
     void Stall() { m_stalled = true; }
+    // From now on every write fails, though the line is not known to be gone.
+    void FailWrites() { m_failWrites = true; }
     bool Gone() const override { return m_vanished; }
     std::string Name() const override { return "scripted"; }
 
@@ -79,6 +81,7 @@ private:
     bool m_counters = false;
     bool m_vanished = false;
     bool m_stalled = false;
+    bool m_failWrites = false;
     bool m_failed = false;
     bool m_allowMore = false;
 };
