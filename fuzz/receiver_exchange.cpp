@@ -11,12 +11,6 @@
 namespace velmor::fuzz {
 namespace {
 
-class Quiet : public Reporter {
-public:
-    void LogLine(const std::wstring&) override {}
-    void StatusLine(const std::wstring&) override {}
-};
-
 ImageFile MakeImage(Variant variant)
 {
     receiver::SampleImageOptions options;
@@ -52,7 +46,7 @@ UploadLimits FuzzLimits()
 
 ExchangeResult RunExchange(SerialLine& line, Variant variant, UploadJob& job, const std::function<void()>& identified)
 {
-    Quiet quiet;
+    SilentReporter quiet;
     const Link link {line, quiet, {}};
     ExchangeResult result;
     {

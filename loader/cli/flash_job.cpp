@@ -5,17 +5,6 @@
 #include <filesystem>
 
 namespace velmor::cli {
-namespace {
-
-// The up-front check says nothing: each port's log gets it again.
-class Silent : public Reporter {
-public:
-    void LogLine(const std::wstring&) override {}
-    void StatusLine(const std::wstring&) override {}
-};
-
-} // namespace
-
 std::string ResultText(const UpdateResult& update, const std::string& port)
 {
     const Outcome& outcome = update.outcome;
@@ -107,7 +96,7 @@ Outcome CheckImageOnce(const ImageFile& image)
 {
     UploadJob dry;
     uint32_t pfldChecksum = 0;
-    Silent silent;
+    SilentReporter silent;   // each port's log gets the check's lines again
     const Outcome checked = CheckImage(image, dry, silent, pfldChecksum);
     if (!checked.Ok())
         std::fprintf(stderr, "%s: %s\n", image.path.c_str(), FaultText(checked).c_str());

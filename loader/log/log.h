@@ -31,6 +31,13 @@ public:
     virtual void PortFailed(const Outcome& outcome) { (void)outcome; }
 };
 
+// Takes every line and says nothing: for a step whose words are said elsewhere.
+class SilentReporter : public Reporter {
+public:
+    void LogLine(const std::wstring&) override {}
+    void StatusLine(const std::wstring&) override {}
+};
+
 // Widened printf-style text for the lines above; the format is 8-bit.
 std::wstring Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // "0x%08X".
