@@ -1,6 +1,8 @@
 #include "loader/cli/signal_stop.h"
 
+#include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <unistd.h>
 
 namespace velmor::cli {
@@ -29,7 +31,7 @@ SignalStop::~SignalStop()
 {
     m_ending = true;
     // The signal thread sleeps until a signal comes: one sent to it alone ends
-    // its wait, and it sees it is ending.
+    // its wait, and it answers what is still pending before it returns.
     if (m_thread.joinable()) {
         pthread_kill(m_thread.native_handle(), SIGTERM);
         m_thread.join();
@@ -45,12 +47,21 @@ void SignalStop::Start()
 void SignalStop::Run()
 {
     const sigset_t set = StopSignals();
+    const pid_t self = getpid();
+    static constexpr timespec kNoWait {};
     for (;;) {
-        const int signal = sigwaitinfo(&set, nullptr);
-        if (m_ending)
-            return;
-        if (signal <= 0)
+        siginfo_t info {};
+        // A second Ctrl-C can come while the ports are closing and still be
+        // pending when the jobs are done: it is answered all the same.
+        const bool ending = m_ending;
+        const int signal = ending ? sigtimedwait(&set, &info, &kNoWait) : sigwaitinfo(&set, &info);
+        if (signal <= 0) {
+            if (ending && errno == EAGAIN)
+                return;
             continue;
+        }
+        if (info.si_code == SI_TKILL && info.si_pid == self)
+            continue;   // the destructor's wake-up
         if (m_signalled.exchange(true)) {
             static constexpr char kStopping[] = "velmor-cli: stopping: every port is being closed and its state told\n";
             (void)!write(STDERR_FILENO, kStopping, sizeof kStopping - 1);

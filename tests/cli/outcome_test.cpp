@@ -1,11 +1,16 @@
 // What velmor-cli makes of the engine's outcomes: the exit status and the
-// JSON's kind for every fault, from values, never from text; and live lines
-// that fit the terminal.
+// JSON's kind for every fault, from values, never from text; live lines that
+// fit the terminal; and the stop signals.
 #include "loader/cli/cli_json.h"
 #include "loader/cli/exit_codes.h"
 #include "loader/cli/progress_display.h"
+#include "loader/cli/signal_stop.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <unistd.h>
 
 namespace velmor::cli {
 namespace {
@@ -61,6 +66,36 @@ TEST(LiveLines, ClippedToTheTerminalWidth)
     };
     for (const auto& row : rows)
         EXPECT_EQ(ClipToColumns(row.line, row.columns), row.shown) << row.line;
+}
+
+// A second Ctrl-C that comes as the jobs end is still answered with its line,
+// not lost with the thread that would have taken it.
+TEST(Signals, ASecondStopAsTheJobsEndIsAnswered)
+{
+    using namespace std::chrono_literals;
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const int savedErr = dup(STDERR_FILENO);
+    dup2(ends[1], STDERR_FILENO);
+    bool stopped = false;
+    {
+        SignalStop signals;
+        signals.Start();
+        kill(getpid(), SIGHUP);
+        signals.WaitFor(5s);
+        stopped = signals.Token().stop_requested();
+        kill(getpid(), SIGINT);
+    }
+    dup2(savedErr, STDERR_FILENO);
+    close(savedErr);
+    close(ends[1]);
+    std::string said;
+    char buffer[256];
+    for (ssize_t got; (got = read(ends[0], buffer, sizeof buffer)) > 0;)
+        said.append(buffer, size_t(got));
+    close(ends[0]);
+    EXPECT_TRUE(stopped);
+    EXPECT_NE(said.find("velmor-cli: stopping"), std::string::npos) << said;
 }
 
 } // namespace
