@@ -98,7 +98,7 @@ json PortResultJson(const PortResult& result, const ImageFile& image)
             {"result", update.skipped ? "skipped" : FaultName(outcome.fault)},
             {"message", JsonText(result.message)},
             {"exit_code", int(result.code)},
-            {"phase", PhaseName(outcome.phase)},
+            {"phase", outcome.Ok() ? json(nullptr) : json(PhaseName(outcome.phase))},   // where it stopped
             {"skipped", update.skipped},
             {"receiver_before", ReceiverJson(update.before)},
             {"receiver_after", ReceiverJson(update.after)},

@@ -169,11 +169,13 @@ TEST_F(Cli, FourBoardsOneFails)
     ASSERT_EQ(run.results.size(), 4u) << run.out;
     const int codes[] = {0, 6, 5, 0};
     const char* kinds[] = {"ok", "verify_mismatch", "too_many_attempts", "ok"};
+    const json phases[] = {nullptr, "verify", "program", nullptr};   // where it stopped; none when it did not
     for (size_t i = 0; i < 4; ++i) {
         const json& r = run.results[i];
         EXPECT_EQ(r["port"], Port(i));
         EXPECT_EQ(r["exit_code"], codes[i]) << r.dump();
         EXPECT_EQ(r["result"], kinds[i]) << r.dump();
+        EXPECT_EQ(r["phase"], phases[i]) << r.dump();
         EXPECT_EQ(r["attempts"], i == 2 ? 5 : 1);
     }
     EXPECT_EQ(run.results[2]["flash"]["stage"], "programming");
