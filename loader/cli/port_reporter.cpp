@@ -1,5 +1,6 @@
 #include "loader/cli/port_reporter.h"
 
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -7,7 +8,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmor::cli {
@@ -30,18 +30,9 @@ std::string TimeStamp()
 
 FILE* OpenForAppend(const std::string& path, std::string& why)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                        0644);
-    if (fd < 0) {
-        why = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+    const int fd = ::platform::OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, why);
+    if (fd < 0)
         return nullptr;
-    }
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        why = "it is not a regular file";
-        close(fd);
-        return nullptr;
-    }
     FILE* file = fdopen(fd, "a");
     if (!file) {
         why = std::strerror(errno);
