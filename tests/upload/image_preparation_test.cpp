@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace velmor {
 namespace {
@@ -185,8 +186,8 @@ TEST_F(Preparation, Refusals)
     }
 }
 
-// Each refusal of a file says which file and why: missing, empty, or the
-// S-record line that is malformed.
+// Each refusal of a file says which file and why: missing, empty, no regular
+// file, or the S-record line that is malformed.
 TEST_F(Preparation, OpenAndFormatErrors)
 {
     m_path = m_dir.File("missing.bin");
@@ -204,6 +205,14 @@ TEST_F(Preparation, OpenAndFormatErrors)
     outcome = Prepare(Bytes(text.begin(), text.end()), "notes.txt");
     EXPECT_EQ(m_log.StatusLines(), std::vector<std::wstring> {W("Image Format Error (" + m_path + ")")});
     EXPECT_EQ(outcome.reason, "S-record line 2 is malformed");
+
+    // A FIFO is no image: refused at once, not waited on for a writer.
+    m_log.Reset();
+    m_path = m_dir.File("image.fifo");
+    ASSERT_EQ(mkfifo(m_path.c_str(), 0600), 0);
+    outcome = PrepareImage(ReadImage(m_path), m_job, m_log);
+    EXPECT_EQ(outcome.fault, Fault::ImageRefused);
+    EXPECT_NE(outcome.reason.find("not a regular file"), std::string::npos) << outcome.reason;
 
     // A long path is the file it names, whole: nothing is cut at any length.
     m_log.Reset();
