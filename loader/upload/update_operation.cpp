@@ -157,12 +157,14 @@ bool HoldsImageFw(const UpdateRequest& request, const ReceiverInfo& receiver, co
 UpdateResult RunUpdate(const UpdateRequest& request, Reporter& report, std::stop_token stop)
 {
     UpdateResult result;
+    UploadJob job;
+    // Whatever ends the job, the flash is in the state the upload left it in.
     const auto finish = [&](Outcome outcome) {
+        outcome.flash = job.flash;
         result.outcome = std::move(outcome);
         return result;
     };
 
-    UploadJob job;
     job.askPfld = request.askPfld;
     job.limits = request.limits;
     if (request.receiver) {
