@@ -5,6 +5,7 @@
 #include "loader/upload/byte_codes.h"
 #include "loader/upload/record_protocol.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace velmor {
@@ -92,7 +93,10 @@ bool ProgramFlash(const Link& link, UploadJob& job, ReceiverWatch& watch)
         link, [&image](UploadRecord& record) { return image.ReadNextBlock(record); }, watch, L"Image read error.",
         [&](const UploadRecord& data) {
             programmed += data.DataCount();
-            job.flash.programmedTo = data.Address() + data.DataCount();
+            // Only an unbroken run from the erase start is known to be programmed:
+            // S-records may come in any order.
+            if (data.Address() <= job.flash.programmedTo)
+                job.flash.programmedTo = std::max(job.flash.programmedTo, data.Address() + data.DataCount());
             link.report.Progress(Phase::Program, programmed, image.Size());
         });
     if (!sent)

@@ -1,6 +1,7 @@
 // Whole uploads: the loader's engine drives the simulated board over a
 // pseudo-terminal, from "Connect GPS" to "Upload complete", with and without
 // the board's faults; afterwards the board's flash must equal the image.
+#include "loader/image/flash_layout.h"
 #include "loader/log/log.h"
 #include "loader/serial/receiver_query.h"
 #include "loader/upload/byte_codes.h"
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <sstream>
 #include <thread>
 #include <utility>
 
@@ -165,6 +167,28 @@ TEST_F(WholeUpload, SRecordImageReadOnce)
     // The S-record image holds the FW checksum word too, and all of it went over.
     const Bytes image = receiver::MakeSampleImage(NewFirmware());
     EXPECT_TRUE(m_board.Holds(image, image.size()));
+}
+
+// S-records need not come in address order: with the FW's lines first, an
+// upload that gives up inside the FW has not programmed the PFLD area, and
+// says so.
+TEST_F(WholeUpload, SRecordsOutOfOrderProgramNoRunTheyDidNot)
+{
+    auto& board = StartBoard();
+    std::istringstream lines(receiver::MakeSampleSRecords(NewFirmware()));
+    std::string low, high, line;
+    while (std::getline(lines, line)) {
+        const bool fw = line.starts_with("S3") && std::stoul(line.substr(4, 8), nullptr, 16) >= kFwStart;
+        (fw ? high : low) += line + "\n";
+    }
+    const std::string text = high + low;   // S0 and S7 stay with the PFLD's lines, in the middle and at the end
+    for (int i = 0; i < 6; ++i)
+        board.ArmFault(OneShotFault::RejectRecord(Transfer::Flash, 3, BAD_CSUM));
+    const Outcome outcome = Upload(Bytes(text.begin(), text.end()), "image.s37");
+    EXPECT_EQ(outcome.fault, Fault::TooManyAttempts);
+    EXPECT_EQ(outcome.flash.stage, FlashState::Stage::Programming);
+    EXPECT_EQ(outcome.flash.programmedTo, kFlashBase);
+    EXPECT_TRUE(outcome.flash.PfldAreaOpen());
 }
 
 // A receiver that falls silent during the read-back has stopped answering:
