@@ -103,20 +103,24 @@ Outcome RunHandoff(const Link& link, UploadJob& job)
         if (!SerialGetByte(link, byte, 0))
             continue;
 
+        // Only a step forward counts as life: a receiver still streaming its
+        // sentences, or repeating one answer, must not keep the upload waiting.
         if (byte == '$') {
-            watch.Alive();
             link.Pause(kPollPauseMs);
             std::fill(version.begin(), version.end(), 0);
             version[0] = '$';
             if (SerialRead(link, reinterpret_cast<uint8_t*>(version.data() + 1), version.size() - 2) == 0)
                 continue;
-            if (std::strstr(version.data(), "$VER"))
+            if (std::strstr(version.data(), "$VER")) {
+                if (poll == SYNC_CODE)
+                    watch.Alive();
                 LogReplyText(link.report, version.data());
+            }
             link.report.StatusLine(L"Wait for REC_WAIT_CODE.");
             poll = PFLD_VERSION_POLL;
         } else if (byte == PFLD_VERSION_POLL) {
-            watch.Alive();
             if (poll != PFLD_ASK_POLL) {
+                watch.Alive();
                 poll = PFLD_ASK_POLL;
                 link.report.StatusLine(L"Ask PFLD version.");
             }

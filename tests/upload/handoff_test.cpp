@@ -51,8 +51,9 @@ TEST(Handoff, BootRequestForEachReceiverState)
 // A stray SYNC_CODE takes the loader to 115200 to poll the SFLD's version:
 // with no answer it goes back to polling at 19200, and a receiver that then
 // stays silent ends the upload instead of keeping it waiting for ever. Bytes
-// that are no loader's answer (a receiver talking at another rate) are no
-// sign of life either. Nothing is erased.
+// that are no loader's answer (a receiver talking at another rate, or still
+// sending its sentences), and an answer repeated without a step forward, are
+// no sign of life either. Nothing is erased.
 TEST(Handoff, SilenceOrChatterEndsTheUpload)
 {
     const struct {
@@ -62,6 +63,8 @@ TEST(Handoff, SilenceOrChatterEndsTheUpload)
     } rows[] = {
         {"stray SYNC_CODE, then silence", {{kSync}, {kSync, kSync}}, {19200, 115200, 19200}},
         {"chatter", {{kSync}, {"", "\xF0\x0F", 150ms, 600}}, {19200}},
+        {"sentences at the command rate", {{kSync}, {"", "$GPGGA,,,,,,0,00,,,M,,M,,*66\r\n", 150ms, 600}}, {19200}},
+        {"the PFLD's answer again and again", {{kSync}, {"", "D", 150ms, 600}}, {19200}},
     };
     for (const auto& row : rows) {
         test::ScriptedLine line(row.script);
