@@ -18,6 +18,8 @@ sigset_t StopSignals()
     return set;
 }
 
+constexpr int kWakeUp = 0x57414B45;
+
 } // namespace
 
 SignalStop::SignalStop()
@@ -33,7 +35,7 @@ SignalStop::~SignalStop()
     // The signal thread sleeps until a signal comes: one sent to it alone ends
     // its wait, and it answers what is still pending before it returns.
     if (m_thread.joinable()) {
-        pthread_kill(m_thread.native_handle(), SIGTERM);
+        pthread_sigqueue(m_thread.native_handle(), SIGTERM, sigval {.sival_int = kWakeUp});
         m_thread.join();
     }
 }
@@ -60,8 +62,9 @@ void SignalStop::Run()
                 return;
             continue;
         }
-        if (info.si_code == SI_TKILL && info.si_pid == self)
-            continue;   // the destructor's wake-up
+        // The destructor's wake-up (glibc shows a thread-directed kill as SI_USER, so it carries a value).
+        if (info.si_code == SI_QUEUE && info.si_pid == self && info.si_value.sival_int == kWakeUp)
+            continue;
         if (m_signalled.exchange(true)) {
             static constexpr char kStopping[] = "velmor-cli: stopping: every port is being closed and its state told\n";
             (void)!write(STDERR_FILENO, kStopping, sizeof kStopping - 1);
