@@ -124,10 +124,10 @@ SerialLine::Clock::time_point DeadlineAfter(double seconds)
         + std::chrono::duration_cast<SerialLine::Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-void TellCutShort(const PortResult& result)
+void TellCutShort(const PortResult& result, bool clipped)
 {
     const Fault fault = result.update.outcome.fault;
-    if (fault == Fault::Stopped || fault == Fault::OutOfTime)
+    if (fault == Fault::Stopped || fault == Fault::OutOfTime || (clipped && result.code != kExitSuccess))
         std::fprintf(stderr, "%s %s\n", result.port.c_str(), result.message.c_str());
 }
 

@@ -46,7 +46,9 @@ std::unique_ptr<PortReporter> OpenPortReporter(const std::string& port, const st
                                                const ImageFile& image);
 // `seconds` from now; 0: no deadline of the job's own.
 SerialLine::Clock::time_point DeadlineAfter(double seconds);
-// A job that was stopped or ran out of time says so on standard error.
-void TellCutShort(const PortResult& result);
+// A job that was stopped or ran out of time says so on standard error, and so
+// does every failure whose line was `clipped` to a terminal's width: its
+// flash state and what to do next must be read whole.
+void TellCutShort(const PortResult& result, bool clipped);
 
 } // namespace velmor::cli

@@ -191,7 +191,7 @@ int RunFlash(const std::vector<std::string>& ports, FlashOptions options, bool a
 
     int worst = kExitSuccess;
     for (const PortResult& r : results) {
-        TellCutShort(r);
+        TellCutShort(r, display.Live());
         worst = std::max(worst, int(r.code));
         if (asJson)
             PrintJson(PortResultJson(r, options.image));

@@ -22,6 +22,8 @@ public:
     // retired one's last line stays above the live lines, and it is forgotten.
     void Add(const PortReporter* port);
     void Retire(const PortReporter* port);
+    // Lines redrawn in place on a terminal, each clipped to its width.
+    bool Live() const { return m_live; }
     // A line under the ports' lines on a terminal; on a pipe printed after a
     // port came or went, and at the end.
     void SetSummary(const std::string& line) { m_summary = line; }

@@ -132,7 +132,7 @@ void Line::Collect(bool all)
         if (job->thread.joinable())
             job->thread.join();
         const PortResult& result = job->result;
-        TellCutShort(result);
+        TellCutShort(result, m_display.Live());
         m_worst = std::max(m_worst, int(result.code));
         if (result.code != kExitSuccess)
             ++m_failed;

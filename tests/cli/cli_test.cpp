@@ -187,6 +187,19 @@ TEST_F(Cli, FourBoardsOneFails)
     EXPECT_NE(Log(0).find(ToHex(Sha256(bytes.data(), bytes.size()))), std::string::npos);
 }
 
+// A failure on a terminal, whose live line is clipped to the width, is told
+// whole on standard error: the flash's state and how to recover.
+TEST_F(Cli, FailureOnATerminalIsToldWhole)
+{
+    auto& board = Board(0);
+    for (int i = 0; i < 6; ++i)
+        board.ArmFault(OneShotFault::RejectRecord(Transfer::Flash, 3, 0x81));
+    const CliRun run = RunCli({"flash", Image(NewFirmware()), "--port", Port(0)}, true);
+    EXPECT_EQ(run.status, 5) << run.err;
+    EXPECT_NE(run.err.find(" and programmed from 0x10000000 up to "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(" --recover"), std::string::npos) << run.err;
+}
+
 // An S-record image sends its FW checksum word too, into the cell that fails:
 // the receiver, asked again after the upload, reports another checksum.
 TEST_F(Cli, VerifyCatchesAFlashThatDiffers)
