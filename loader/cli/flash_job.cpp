@@ -118,10 +118,12 @@ std::unique_ptr<PortReporter> OpenPortReporter(const std::string& port, const st
 
 SerialLine::Clock::time_point DeadlineAfter(double seconds)
 {
-    if (seconds <= 0)
+    const auto now = SerialLine::Clock::now();
+    // Beyond what the clock can count is no deadline either, not one long past.
+    const double room = std::chrono::duration<double>(SerialLine::Clock::time_point::max() - now).count();
+    if (seconds <= 0 || seconds >= room)
         return SerialLine::Clock::time_point::max();
-    return SerialLine::Clock::now()
-        + std::chrono::duration_cast<SerialLine::Clock::duration>(std::chrono::duration<double>(seconds));
+    return now + std::chrono::duration_cast<SerialLine::Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
 void TellCutShort(const PortResult& result, bool clipped)

@@ -3,6 +3,7 @@
 // fit the terminal; and the stop signals.
 #include "loader/cli/cli_json.h"
 #include "loader/cli/exit_codes.h"
+#include "loader/cli/flash_job.h"
 #include "loader/cli/progress_display.h"
 #include "loader/cli/signal_stop.h"
 
@@ -66,6 +67,19 @@ TEST(LiveLines, ClippedToTheTerminalWidth)
     };
     for (const auto& row : rows)
         EXPECT_EQ(ClipToColumns(row.line, row.columns), row.shown) << row.line;
+}
+
+// --timeout: none at 0, and none either where the clock cannot count so far.
+TEST(Deadlines, FromTheTimeoutOption)
+{
+    using namespace std::chrono_literals;
+    const auto now = SerialLine::Clock::now();
+    EXPECT_EQ(DeadlineAfter(0), SerialLine::Clock::time_point::max());
+    EXPECT_EQ(DeadlineAfter(1e300), SerialLine::Clock::time_point::max());
+    EXPECT_GT(DeadlineAfter(1e10), now + 24h * 365 * 200);
+    const auto soon = DeadlineAfter(0.5);
+    EXPECT_GE(soon, now + 500ms);
+    EXPECT_LT(soon, now + 600ms);
 }
 
 // A second Ctrl-C that comes as the jobs end is still answered with its line,
