@@ -76,8 +76,11 @@ bool LoaderDialog::ShutDownWorkers()
     PostCommand(CmdStop);
     m_gui.Shut();
     m_gui.WaitIdle(std::chrono::milliseconds(kWorkerShutdownMs));
+    // The log is closed after the workers: a stopped upload's last lines say
+    // what the flash holds.
+    const bool ended = m_workers.WaitAll(std::chrono::milliseconds(kWorkerShutdownMs));
     m_logFile.Close();
-    return m_workers.WaitAll(std::chrono::milliseconds(kWorkerShutdownMs));
+    return ended;
 }
 
 void LoaderDialog::OnInitDialog()

@@ -273,7 +273,8 @@ TEST_F(TerminalDialog, CloseWhileTheTerminalReceives)
     }
 }
 
-// Closing during an upload, after saying Yes to the question: the worker stops.
+// Closing during an upload, after saying Yes to the question: the worker
+// stops, and its last words reach the log file.
 TEST_F(TerminalDialog, CloseDuringAnUpload)
 {
     test::BoxAnswers yes {platform::MessageAnswer::Yes};
@@ -294,6 +295,11 @@ TEST_F(TerminalDialog, CloseDuringAnUpload)
     ASSERT_EQ(yes.Messages().size(), 1u);
     EXPECT_EQ(yes.Messages()[0].caption, L"Velmor Firmware Loader");
     EXPECT_EQ(board.Transcript().Uploads().size(), 0u);   // it never finished
+    // Velmor.txt still tells how the upload ended and what the flash holds.
+    const auto bytes = test::ReadFile(platform::ProgramDirectory() + "Velmor.txt");
+    const std::string log(bytes.begin(), bytes.end());
+    EXPECT_NE(log.find("the receiver's flash may be partly erased from 0x10000000"), std::string::npos) << log;
+    EXPECT_TRUE(log.ends_with("Upload failed\r\n")) << log;
 }
 
 } // namespace
