@@ -17,7 +17,10 @@ rm -rf build/packages
 debs=(build/packages/*.deb)
 printf '%s\n' "${debs[@]}"
 
-report=$(lintian --pedantic "${debs[@]}" 2>/dev/null) || true
+# lintian's status 1 means tags, judged below; 2 or more means it did not check.
+status=0
+report=$(lintian --pedantic "${debs[@]}" 2>/dev/null) || status=$?
+((status < 2)) || { echo "lintian did not run (status $status)" >&2; exit 1; }
 [[ -n $report ]] && printf '%s\n' "$report"
 kept=$(IFS='|'; echo "${kept_warnings[*]}")
 if grep -E '^(E|W): ' <<<"$report" | grep -qvE " ($kept) "; then
