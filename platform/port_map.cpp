@@ -1,6 +1,7 @@
 // Reading the port map.
 #include "platform/port_map.h"
 
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/rfc2217_line.h"
 
@@ -8,10 +9,13 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <sstream>
+#include <vector>
 
 namespace platform {
 namespace {
+
+constexpr uint64_t kMaxPortMapBytes = 1 << 20;
 
 std::string Trimmed(const std::string& text)
 {
@@ -57,14 +61,18 @@ PortMap ReadPortMap(const std::string& file)
 {
     PortMap map;
     map.file = file;
-    std::ifstream in(file);
-    if (!in) {
+    // A FIFO or a folder put there is refused, never waited on or read as empty.
+    std::vector<uint8_t> bytes;
+    std::string why;
+    errno = 0;
+    if (!ReadRegularFile(file, kMaxPortMapBytes, bytes, why)) {
         map.found = errno != ENOENT && errno != ENOTDIR;
         if (map.found)
-            map.problem = std::string("it cannot be read: ") + std::strerror(errno);
+            map.problem = "it cannot be read: " + why;
         return map;
     }
     map.found = true;
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         const std::string text = Trimmed(line.substr(0, line.find('#')));

@@ -292,6 +292,15 @@ TEST(PortNames, DeviceFolderThenMapThenSystem)
         EXPECT_EQ(route.problem.empty(), row.problem.empty()) << row.legend;
         EXPECT_NE(route.problem.find(row.problem), std::string::npos) << row.legend << ": " << route.problem;
     }
+    // A folder or a FIFO where the map should be is refused, never read as an
+    // empty map or waited on.
+    for (const bool fifo : {false, true}) {
+        std::filesystem::remove(map);
+        ASSERT_EQ(fifo ? mkfifo(map.c_str(), 0600) : mkdir(map.c_str(), 0700), 0);
+        const auto route = platform::RoutePort("GPS1:", {"", map, dev, dir.File("sys")});
+        EXPECT_EQ(route.device, "GPS1:") << fifo;
+        ASSERT_NE(route.problem.find("not a regular file"), std::string::npos) << fifo << ": " << route.problem;
+    }
 }
 
 // A GPS name that does not open: the pane names the device it stood for and
