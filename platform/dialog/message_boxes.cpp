@@ -39,8 +39,9 @@ MessageAnswer ShowOn(QWidget* parent, const Message& message)
                     QString::fromStdWString(message.text), QMessageBox::NoButton, parent);
     box.setTextFormat(Qt::PlainText);
     if (message.buttons == MessageButtons::YesNo) {
+        // A stray Enter must not rewrite a PFLD or stop an erase half-way.
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(QMessageBox::No);
     } else {
         box.setStandardButtons(QMessageBox::Ok);
         box.setDefaultButton(QMessageBox::Ok);

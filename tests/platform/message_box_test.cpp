@@ -87,6 +87,9 @@ TEST(MessageBoxTest, BoxesShowTheMessageAndReturnTheButtonClicked)
             EXPECT_EQ(box->text(), QStringLiteral("Erase <flash>?"));
             EXPECT_EQ(box->icon(), row.shownIcon);
             EXPECT_EQ(box->standardButtons(), buttons);
+            // Enter answers No where the question is Yes or No.
+            EXPECT_EQ(box->defaultButton(), box->button(row.buttons == MessageButtons::YesNo ? QMessageBox::No
+                                                                                              : QMessageBox::Ok));
             EXPECT_EQ(box->parentWidget(), owner.Widget());
         });
         EXPECT_EQ(ShowMessageBox(&owner, {L"Erase <flash>?", L"Velmor", row.buttons, row.icon}), row.answer);
