@@ -194,7 +194,7 @@ void LoaderDialog::EndOperation(const Outcome& outcome, bool upload)
     m_uploadInProgress = false;
     if (upload && !outcome.Ok()) {
         LogLine(platform::Widen(FlashStateText(outcome.flash) + "."));
-        if (outcome.phase != Phase::Connect)
+        if (LeftInLoader(outcome))
             LogLine(L"The receiver waits in its loader: press \"Connect GPS\", then \"Load\" to upload again.");
     }
     LogLine(outcome.Ok() ? L"Upload complete" : L"Upload failed");

@@ -53,11 +53,11 @@ std::string ResultText(const UpdateResult& update, const std::string& port)
             text += "; the upload was complete, the read-back was not";
         return text;
     }
-    if (outcome.phase != Phase::Connect || outcome.flash.stage != FlashState::Stage::Untouched) {
+    if (outcome.phase != Phase::Connect || outcome.flash.stage != FlashState::Stage::Untouched)
         text += "; " + FlashStateText(outcome.flash);
+    if (LeftInLoader(outcome))
         text += "; the receiver waits in its loader: run velmor-cli flash IMAGE --port " + port
             + " --recover to upload again";
-    }
     return text;
 }
 

@@ -75,6 +75,12 @@ const char* PhaseName(Phase phase)
     return "?";
 }
 
+bool LeftInLoader(const Outcome& outcome)
+{
+    return outcome.phase != Phase::Connect
+        && (outcome.flash.stage != FlashState::Stage::Untouched || outcome.loaderAnswered);
+}
+
 std::string FlashStateText(const FlashState& flash)
 {
     std::string text;

@@ -79,6 +79,10 @@ const char* PhaseName(Phase phase);
 // The flash's state in words, for the log and the command line: untouched,
 // erased from-to, programmed up to an address, and a plain warning when the
 // resident loader's area is open.
+// After a failed upload, whether the receiver is left in a loader that takes
+// a new upload: its flash was touched, or a loader answered the hand-off. A
+// receiver that never answered the boot request is not said to wait.
+bool LeftInLoader(const Outcome& outcome);
 std::string FlashStateText(const FlashState& flash);
 // One line on what went wrong, without the flash's state.
 std::string FaultText(const Outcome& outcome);

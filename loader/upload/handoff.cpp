@@ -58,9 +58,11 @@ Outcome RunHandoff(const Link& link, UploadJob& job)
     ReceiverWatch watch(limits, link.line);
     int failures = 0;
     Phase phase = Phase::Handoff;
+    bool answered = false;   // a loader's code came back: the receiver left its firmware
     const auto failed = [&](Fault otherwise) {
         Outcome outcome = link.Failure(otherwise, phase);
         outcome.flash = job.flash;
+        outcome.loaderAnswered = answered;
         if (outcome.fault == Fault::LineGone)
             link.report.LogLine(platform::Widen("Upload stopped: " + FaultText(outcome)));
         return outcome;
@@ -112,6 +114,7 @@ Outcome RunHandoff(const Link& link, UploadJob& job)
             if (SerialRead(link, reinterpret_cast<uint8_t*>(version.data() + 1), version.size() - 2) == 0)
                 continue;
             if (std::strstr(version.data(), "$VER")) {
+                answered = true;
                 if (poll == SYNC_CODE)
                     watch.Alive();
                 LogReplyText(link.report, version.data());
@@ -119,12 +122,14 @@ Outcome RunHandoff(const Link& link, UploadJob& job)
             link.report.StatusLine(L"Wait for REC_WAIT_CODE.");
             poll = PFLD_VERSION_POLL;
         } else if (byte == PFLD_VERSION_POLL) {
+            answered = true;
             if (poll != PFLD_ASK_POLL) {
                 watch.Alive();
                 poll = PFLD_ASK_POLL;
                 link.report.StatusLine(L"Ask PFLD version.");
             }
         } else if (byte == REC_WAIT_CODE) {
+            answered = true;
             watch.Alive();
             phase = Phase::Handoff;
             if (!UploadSecondaryLoader(link, sfld, watch)) {
@@ -142,6 +147,7 @@ Outcome RunHandoff(const Link& link, UploadJob& job)
                 }
             }
         } else if (byte == SYNC_CODE) {
+            answered = true;
             watch.Alive();
             SerialSetBaud(link, kSfldBaud);
             ++job.attempts;

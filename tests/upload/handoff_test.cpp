@@ -60,11 +60,13 @@ TEST(Handoff, SilenceOrChatterEndsTheUpload)
         const char* legend;
         std::vector<test::ScriptedLine::Step> script;
         std::vector<uint32_t> speeds;
+        bool loaderAnswered;   // so the receiver is said to wait in its loader
     } rows[] = {
-        {"stray SYNC_CODE, then silence", {{kSync}, {kSync, kSync}}, {19200, 115200, 19200}},
-        {"chatter", {{kSync}, {"", "\xF0\x0F", 150ms, 600}}, {19200}},
-        {"sentences at the command rate", {{kSync}, {"", "$GPGGA,,,,,,0,00,,,M,,M,,*66\r\n", 150ms, 600}}, {19200}},
-        {"the PFLD's answer again and again", {{kSync}, {"", "D", 150ms, 600}}, {19200}},
+        {"stray SYNC_CODE, then silence", {{kSync}, {kSync, kSync}}, {19200, 115200, 19200}, true},
+        {"chatter", {{kSync}, {"", "\xF0\x0F", 150ms, 600}}, {19200}, false},
+        {"sentences at the command rate", {{kSync}, {"", "$GPGGA,,,,,,0,00,,,M,,M,,*66\r\n", 150ms, 600}}, {19200},
+         false},
+        {"the PFLD's answer again and again", {{kSync}, {"", "D", 150ms, 600}}, {19200}, true},
     };
     for (const auto& row : rows) {
         test::ScriptedLine line(row.script);
@@ -73,7 +75,9 @@ TEST(Handoff, SilenceOrChatterEndsTheUpload)
         UploadJob job;
         job.receiver.baud = 19200;
         job.receiver.pflMode = true;
-        EXPECT_EQ(RunHandoff(Link {line, log, {}}, job).fault, Fault::Silence) << row.legend;
+        const Outcome outcome = RunHandoff(Link {line, log, {}}, job);
+        EXPECT_EQ(outcome.fault, Fault::Silence) << row.legend;
+        EXPECT_EQ(LeftInLoader(outcome), row.loaderAnswered) << row.legend;
         EXPECT_EQ(line.Speeds(), row.speeds) << row.legend;
         EXPECT_EQ(log.PaneLines().back(), L"Upload stopped: No answer from the receiver.") << row.legend;
         EXPECT_LE(line.Elapsed(), 45s) << row.legend;
